@@ -1,4 +1,5 @@
 #include "xml/ezxml.h"
 
 // The one shared empty list; its single null entry ends every walk at once.
-extern "C" char *EZXML_NIL[] = {nullptr};
+// (Declared with C linkage in the header.)
+char *EZXML_NIL[] = {nullptr};
