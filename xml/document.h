@@ -3,6 +3,8 @@
 #ifndef EZXML_DOCUMENT_H
 #define EZXML_DOCUMENT_H
 
+#include <string.h>
+
 #include "xml/ezxml.h"
 
 // The document an element belongs to: its root's record extends to the whole
@@ -15,13 +17,29 @@ inline ezxml_document *document_of(ezxml *element) {
     return reinterpret_cast<ezxml_document *>(element);
 }
 
-// Whether p points into the text the parser cut up in place. Such strings are
-// never freed; anything else a parsed document holds was allocated by it.
-// A document nothing was parsed into has no work area at all.
+// Whether p points into the text the parser cut up in place (both ends
+// included). Such strings are never freed on their own; anything else a
+// parsed document holds was allocated by it. A document nothing was parsed
+// into has no work area at all, so nothing is ever inside it.
 inline bool in_work_area(const ezxml_document *doc, const char *p) {
     if (!doc || !doc->work_start || !p)
         return false;
-    return p >= doc->work_start && p < doc->work_end;
+    return p >= doc->work_start && p <= doc->work_end;
+}
+
+// Name comparison that tolerates the null name of a not yet named root:
+// null equals only null.
+inline bool names_equal(const char *a, const char *b) {
+    if (a == b)
+        return true;
+    return a && b && strcmp(a, b) == 0;
+}
+
+// The text of an element without character content. Shared and never
+// written or freed.
+inline char *empty_text() {
+    static const char empty[] = "";
+    return const_cast<char *>(empty);
 }
 
 #endif
