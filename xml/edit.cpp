@@ -1,0 +1,148 @@
+// Editing an element in place: its text, its flags and its attributes, with
+// the ownership of each string kept exact so that freeing stays sound.
+#include <stdlib.h>
+
+#include "xml/document.h"
+
+namespace {
+
+constexpr unsigned char name_owned_bit = 0x80;
+constexpr unsigned char value_owned_bit = 0x40;
+
+// Hands a string over to the library's allocator after all.
+void release(const char *s) {
+    free(const_cast<char *>(s));
+}
+
+// Appends a pair whose name is n to the list of e, with its value slot
+// still to be filled. Returns the pair's index, or -1 when memory ran out
+// (the list is then unchanged in meaning).
+long append_pair(ezxml *e, const char *n, size_t pairs, bool owning) {
+    char **list = e->attributes;
+    char *ownership;
+    if (!list || list == EZXML_NIL) {
+        list = static_cast<char **>(malloc(4 * sizeof(char *)));
+        ownership = static_cast<char *>(malloc(2));
+        if (!list || !ownership) {
+            free(list);
+            free(ownership);
+            return -1;
+        }
+        pairs = 0;
+    } else {
+        char *old_ownership = list[2 * pairs + 1];
+        char **grown = static_cast<char **>(realloc(list, (2 * pairs + 4) * sizeof(char *)));
+        if (!grown)
+            return -1;
+        list = e->attributes = grown;
+        ownership = static_cast<char *>(realloc(old_ownership, pairs + 2));
+        if (!ownership)
+            return -1; // the list is larger, its contents unchanged
+    }
+    list[2 * pairs] = const_cast<char *>(n);
+    list[2 * pairs + 1] = empty_text();
+    list[2 * pairs + 2] = nullptr;
+    list[2 * pairs + 3] = ownership;
+    ownership[pairs] = owning ? static_cast<char>(name_owned_bit) : ' ';
+    ownership[pairs + 1] = '\0';
+    e->attributes = list;
+    return static_cast<long>(pairs);
+}
+
+} // namespace
+
+extern "C" ezxml *ezxml_set_txt(ezxml *xml, const char *txt) {
+    if (!xml || !txt)
+        return nullptr;
+    // Setting the text an element already holds changes nothing; freeing it
+    // first would leave the element pointing at released memory.
+    if (txt == xml->text)
+        return xml;
+    if (xml->flags & EZXML_TEXT_OWNED)
+        free(xml->text);
+    xml->text = const_cast<char *>(txt);
+    xml->flags &= static_cast<uint16_t>(~EZXML_TEXT_OWNED);
+    return xml;
+}
+
+extern "C" ezxml *ezxml_set_flag(ezxml *xml, unsigned flag) {
+    if (!xml)
+        return nullptr;
+    xml->flags |= static_cast<uint16_t>(flag);
+    return xml;
+}
+
+extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value) {
+    // A null name could not be stored: it would end the list.
+    if (!xml || !name)
+        return nullptr;
+    bool owning = xml->flags & EZXML_ARGS_OWNED;
+    char **list = xml->attributes;
+
+    size_t pairs = 0;
+    size_t found = static_cast<size_t>(-1);
+    if (list) {
+        for (; list[2 * pairs]; ++pairs)
+            if (found == static_cast<size_t>(-1) && strcmp(list[2 * pairs], name) == 0)
+                found = pairs;
+    }
+
+    size_t k;
+    if (found == static_cast<size_t>(-1)) {
+        // Removing what is not there changes nothing, the request to own
+        // included.
+        if (!value)
+            return xml;
+        long added = append_pair(xml, name, pairs, owning);
+        if (added < 0) {
+            // Out of memory: nothing changed; what was handed over is
+            // released so that it does not leak.
+            if (owning) {
+                release(name);
+                release(value);
+                xml->flags &= static_cast<uint16_t>(~EZXML_ARGS_OWNED);
+            }
+            return nullptr;
+        }
+        k = static_cast<size_t>(added);
+        pairs = k + 1;
+        list = xml->attributes;
+    } else {
+        k = found;
+        // The list keeps the name string it has.
+        if (owning && name != list[2 * k])
+            release(name);
+    }
+
+    char *ownership = list[2 * pairs + 1];
+    unsigned char byte = static_cast<unsigned char>(ownership[k]);
+    char *old_value = list[2 * k + 1];
+    if (value == old_value) {
+        // The very string the pair already holds: nothing to release and
+        // nothing handed over, so its ownership stays as it is.
+    } else {
+        if (byte & value_owned_bit)
+            free(old_value);
+        if (owning) {
+            byte |= value_owned_bit;
+        } else {
+            byte &= static_cast<unsigned char>(~value_owned_bit);
+            if (!(byte & (name_owned_bit | value_owned_bit)))
+                byte = ' ';
+        }
+    }
+
+    if (value) {
+        list[2 * k + 1] = const_cast<char *>(value);
+        ownership[k] = static_cast<char>(byte);
+    } else {
+        if (byte & name_owned_bit)
+            free(list[2 * k]);
+        // Later pairs, the terminator and the ownership string move down
+        // one pair; the ownership bytes behind k and the NUL move down one.
+        memmove(list + 2 * k, list + 2 * k + 2, (2 * (pairs - k - 1) + 2) * sizeof(char *));
+        memmove(ownership + k, ownership + k + 1, pairs - k);
+    }
+    xml->flags &= static_cast<uint16_t>(~EZXML_ARGS_OWNED);
+    return xml;
+}
