@@ -1,0 +1,97 @@
+#include "daemon/fetch.h"
+
+#include "daemon/download_commands.h"
+#include "daemon/file_names.h"
+#include "daemon/run_program.h"
+#include "platform/sysbus.h"
+
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* A download counts only as a file: a directory of that name (the download
+ * directory itself, say) is not one. */
+bool is_downloaded_file(const char *path) {
+    struct stat status;
+    return stat(path, &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+int fetch_by_tftp(const char *name, const char *server, const char *directory) {
+    // The client stores the file under the very name it asks for, so the
+    // name must be one plain file name, and must not read as an option.
+    if (strchr(name, '/') != nullptr || name[0] == '-' || !names_a_file(name)) {
+        autoprov_log("Cfgwatch error: Invalid filename\n");
+        return 0;
+    }
+    char local_path[FETCH_LOCAL_PATH_CAPACITY];
+    if (!format_bounded(local_path, sizeof local_path, "%s/%s", directory, name)) {
+        autoprov_log("Cfgwatch error: Invalid filename\n");
+        return 0;
+    }
+    command_words command;
+    if (!build_tftp_command(command, server, directory, name) ||
+        !run_program(command.argv.data())) {
+        autoprov_log("Cfgwatch error: TFTP call failed\n");
+        return 0;
+    }
+    return is_downloaded_file(local_path) ? 1 : 0;
+}
+
+int fetch_by_http(const nvcfg *record, const char *name, const char *server,
+                  const char *directory) {
+    char base[FETCH_LOCAL_PATH_CAPACITY];
+    char local_path[FETCH_LOCAL_PATH_CAPACITY];
+    // A cut local path could name another file, so a name too long for the
+    // buffer is refused rather than shortened.
+    if (!names_a_file(name) || !base_name(name, base, sizeof base) ||
+        !format_bounded(local_path, sizeof local_path, "%s/%s", directory, base)) {
+        autoprov_log("Cfgwatch error: Invalid filename\n");
+        return 0;
+    }
+    char user[NVCFG_HTTP_USER_CAPACITY];
+    char password[NVCFG_HTTP_PASSWORD_CAPACITY];
+    copy_text_field(user, sizeof user, record->autoprov_http_user,
+                    sizeof record->autoprov_http_user);
+    copy_text_field(password, sizeof password, record->autoprov_http_password,
+                    sizeof record->autoprov_http_password);
+
+    command_words command;
+    if (!build_wget_command(command, user, password, server, name, local_path)) {
+        // Nothing ran, so nothing was written that would need removing.
+        autoprov_log("Cfgwatch error: wget call failed\n");
+        return 0;
+    }
+    if (!run_program(command.argv.data())) {
+        autoprov_log("Cfgwatch error: wget call failed\n");
+        // A partial download must not pass for the file.
+        unlink(local_path);
+        return 0;
+    }
+    return is_downloaded_file(local_path) ? 1 : 0;
+}
+
+} // namespace
+
+int fetch_file_into(const nvcfg *record, const char *name, const char *server,
+                    const char *directory) {
+    // The server text leads the downloader's arguments; one that starts like
+    // an option would be taken as one.
+    if (server[0] == '-') {
+        autoprov_log("Cfgwatch error: Invalid server\n");
+        return 0;
+    }
+    if (access(directory, F_OK) != 0) {
+        const char *const make_directory[] = {"mkdir", directory, nullptr};
+        run_program(make_directory);
+    }
+    if (record->autoprov_use_tftp != 0) {
+        return fetch_by_tftp(name, server, directory);
+    }
+    return fetch_by_http(record, name, server, directory);
+}
+
+int fetch_file(const nvcfg *record, const char *name, const char *server) {
+    return fetch_file_into(record, name, server, DOWNLOAD_DIRECTORY);
+}

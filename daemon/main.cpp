@@ -1,0 +1,27 @@
+/* cfgwatch: keeps the device's configuration in step with its provisioning
+ * server. Reads the settings once, then checks on every tick whether a
+ * provisioning check is due. */
+#include "daemon/startup.h"
+#include "daemon/triggers.h"
+#include "platform/nvcfg.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+int main() {
+    // Kept for the whole life of the process; too large to sit on the stack
+    // comfortably.
+    static nvcfg record{};
+    if (!daemon_may_start(get_config(&record), &record)) {
+        return 0;
+    }
+    puts("Starting autoprov main loop...");
+    fflush(stdout);
+
+    trigger_state state{};
+    const tick_environment environment = device_tick_environment();
+    for (;;) {
+        sleep(TICK_SECONDS);
+        run_tick(&record, state, environment);
+    }
+}

@@ -1,0 +1,91 @@
+#include "daemon/provisioning_pass.h"
+
+#include "daemon/compare.h"
+#include "daemon/fetch.h"
+#include "daemon/file_names.h"
+#include "platform/sysbus.h"
+
+#include <cstring>
+
+namespace {
+
+/* What the pass settled on for the main file. */
+struct main_file {
+    naming_mode mode;
+    char file_setting[NVCFG_FILE_CAPACITY]; /* the setting, or the directory prefix */
+    char mac_text[MAC_TEXT_CAPACITY];
+    char local_path[PASS_NAME_CAPACITY];
+};
+
+/* "/tmp/new/" and the base name of name. A path that does not fit is
+ * refused, never cut, so that it cannot name some other file. */
+bool form_local_path(char (&local_path)[PASS_NAME_CAPACITY], const char *name) {
+    char base[PASS_NAME_CAPACITY];
+    return base_name(name, base, sizeof base) &&
+           format_bounded(local_path, sizeof local_path, "%s/%s", DOWNLOAD_DIRECTORY, base);
+}
+
+/* Asks for the setting itself; no other name is tried. */
+int fetch_named_file(main_file &file, const nvcfg *record, const char *server,
+                     const pass_steps &steps) {
+    autoprov_log("Cfgwatch looking for %s at %s", file.file_setting, server);
+    if (steps.fetch(record, file.file_setting, server) == 0 ||
+        !form_local_path(file.local_path, file.file_setting)) {
+        autoprov_log("Cfgwatch error: could not download autoprov file");
+        return 0;
+    }
+    return 1;
+}
+
+/* Asks for the MAC-based name, then for the default name, under the prefix
+ * in directory-prefix mode. */
+int fetch_mac_or_default_file(main_file &file, const nvcfg *record, const char *server,
+                              const pass_steps &steps) {
+    // The prefix ends in '/' already; the added one makes two in a row,
+    // which is how servers have always been asked for these files.
+    const char *prefix = file.mode == naming_mode::directory_prefix ? file.file_setting : "";
+    const char *separator = file.mode == naming_mode::directory_prefix ? "/" : "";
+    char remote_name[PASS_NAME_CAPACITY] = {};
+
+    format_bounded(remote_name, sizeof remote_name, "%s%s%s.xml", prefix, separator, file.mac_text);
+    autoprov_log("Cfgwatch looking for %s at %s", remote_name, server);
+    if (steps.fetch(record, remote_name, server) != 0) {
+        format_bounded(file.local_path, sizeof file.local_path, "%s/%s.xml", DOWNLOAD_DIRECTORY,
+                       file.mac_text);
+        return 1;
+    }
+
+    format_bounded(remote_name, sizeof remote_name, "%s%s%s", prefix, separator, DEFAULT_FILE_NAME);
+    autoprov_log("Cfgwatch looking for %s at %s", remote_name, server);
+    if (steps.fetch(record, remote_name, server) != 0) {
+        format_bounded(file.local_path, sizeof file.local_path, "%s/%s", DOWNLOAD_DIRECTORY,
+                       DEFAULT_FILE_NAME);
+        return 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+int run_provisioning_pass_with(const nvcfg *record, const char *server, const pass_steps &steps) {
+    main_file file{};
+    copy_text_field(file.file_setting, sizeof file.file_setting, record->autoprov_file,
+                    sizeof record->autoprov_file - 1);
+    file.mode = naming_mode_of(file.file_setting);
+    format_mac_text(record->mac_address, file.mac_text);
+
+    if (file.mode == naming_mode::named_file) {
+        if (fetch_named_file(file, record, server, steps) == 0) {
+            return 0;
+        }
+    } else if (fetch_mac_or_default_file(file, record, server, steps) < 0) {
+        return -1;
+    }
+
+    steps.compare(file.local_path);
+    return 0;
+}
+
+int run_provisioning_pass(const nvcfg *record, const char *server) {
+    return run_provisioning_pass_with(record, server, pass_steps{fetch_file, compare_with_applied});
+}
