@@ -1,0 +1,137 @@
+/* Preloaded into the daemon under test so that its 15-second tick costs no
+ * wall-clock time and every run ends on its own after a chosen number of ticks.
+ *
+ * In the process named by E2E_FAKE_PROGRAM (cfgwatch) it replaces:
+ *   sleep  - returns at once, advancing a fake clock by the seconds asked for;
+ *            the (E2E_CLOCK_TICKS + 1)-th call ends the process with _exit(0),
+ *            the same abrupt end as the kill that stops the daemon on a device;
+ *   time   - the fake clock, starting at E2E_CLOCK_START (seconds since the
+ *            epoch, UTC), so localtime() under TZ=UTC sees a chosen moment.
+ * It also watches, without changing them, the two calls into the IPC library:
+ * every autoprov_log message, byte for byte, and every orvex_reset, are
+ * written to the trace file E2E_TRACE_FILE together with the tick markers, and
+ * then handed to the real library, which writes them exactly as it always does.
+ *
+ * Every other process that inherits the preload (the shell, wget, the TFTP
+ * client) gets the real functions. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+static int faking;
+static int trace_fd = -1;
+static time_t fake_now;
+static unsigned long ticks_allowed;
+static unsigned long ticks_done;
+
+static void write_all(int fd, const char *text, size_t length) {
+    while (length > 0) {
+        ssize_t written = write(fd, text, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        text += written;
+        length -= (size_t)written;
+    }
+}
+
+/* One trace record per line: a keyword, then the payload with backslash, line
+ * feed and other control bytes escaped, so a trailing "\n" in a log message
+ * stays visible. */
+static void trace(const char *keyword, const char *payload) {
+    if (trace_fd < 0) {
+        return;
+    }
+    char line[8192];
+    size_t used = (size_t)snprintf(line, sizeof line, "%s", keyword);
+    if (payload != NULL) {
+        line[used++] = ' ';
+        for (const unsigned char *p = (const unsigned char *)payload;
+             *p != '\0' && used + 5 < sizeof line; ++p) {
+            if (*p == '\\') {
+                line[used++] = '\\';
+                line[used++] = '\\';
+            } else if (*p < 0x20 || *p == 0x7f) {
+                used += (size_t)snprintf(line + used, 5, "\\x%02x", *p);
+            } else {
+                line[used++] = (char)*p;
+            }
+        }
+    }
+    line[used++] = '\n';
+    write_all(trace_fd, line, used);
+}
+
+__attribute__((constructor)) static void fake_clock_init(void) {
+    const char *program = getenv("E2E_FAKE_PROGRAM");
+    if (program == NULL || strcmp(program, program_invocation_short_name) != 0) {
+        return;
+    }
+    faking = 1;
+    const char *start = getenv("E2E_CLOCK_START");
+    fake_now = start != NULL ? (time_t)strtoll(start, NULL, 10) : 0;
+    const char *ticks = getenv("E2E_CLOCK_TICKS");
+    ticks_allowed = ticks != NULL ? strtoul(ticks, NULL, 10) : 0;
+    const char *trace_path = getenv("E2E_TRACE_FILE");
+    if (trace_path != NULL) {
+        trace_fd = open(trace_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
+    trace("start", NULL);
+}
+
+unsigned int sleep(unsigned int seconds) {
+    if (!faking) {
+        unsigned int (*real_sleep)(unsigned int) =
+            (unsigned int (*)(unsigned int))dlsym(RTLD_NEXT, "sleep");
+        return real_sleep(seconds);
+    }
+    if (ticks_done >= ticks_allowed) {
+        trace("end", NULL);
+        _exit(0);
+    }
+    ++ticks_done;
+    fake_now += (time_t)seconds;
+    char marker[64];
+    snprintf(marker, sizeof marker, "%lu %u %lld", ticks_done, seconds, (long long)fake_now);
+    trace("tick", marker);
+    return 0;
+}
+
+time_t time(time_t *result) {
+    if (!faking) {
+        time_t (*real_time)(time_t *) = (time_t(*)(time_t *))dlsym(RTLD_NEXT, "time");
+        return real_time(result);
+    }
+    if (result != NULL) {
+        *result = fake_now;
+    }
+    return fake_now;
+}
+
+int autoprov_log(const char *format, ...) {
+    int (*real_log)(const char *, ...) =
+        (int (*)(const char *, ...))dlsym(RTLD_NEXT, "autoprov_log");
+    char message[8192];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    trace("log", message);
+    return real_log("%s", message);
+}
+
+void orvex_reset(void) {
+    void (*real_reset)(void) = (void (*)(void))dlsym(RTLD_NEXT, "orvex_reset");
+    trace("reset", NULL);
+    real_reset();
+}

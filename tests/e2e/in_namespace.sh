@@ -1,0 +1,108 @@
+#!/bin/sh
+# Runs one installed program inside a private mount namespace (started by
+# `unshare --mount --propagation private`), on fresh tmpfs mounts over /tmp
+# and /run, so it works on the real paths /tmp/new, /tmp/old, /tmp/idle and
+# /run/systemd/netif/leases/2 without touching the machine's own.
+#
+#   in_namespace.sh SCENARIO_DIR OUTPUT_DIR PROGRAM
+#
+# SCENARIO_DIR may hold: lease (copied to /run/systemd/netif/leases/2),
+# old/ (copied to /tmp/old), new/ (copied to /tmp/new), idle (a file: creates
+# the marker /tmp/idle; a directory: copied there, so that removing it fails),
+# env (lines NAME=VALUE, the program's whole environment), resolv.conf
+# (placed over /etc/resolv.conf).
+# OUTPUT_DIR receives: stdout, stderr, status, new/ and old/ (copies of
+# /tmp/new and /tmp/old after the run), idle (if /tmp/idle is left), tmp-listing
+# and run-listing (every path under /tmp and /run after the run).
+set -eu
+
+scenario=$1
+output=$2
+program=$3
+
+# The caller's files may live under /tmp, which the fresh mount hides; keep
+# the old /tmp reachable at /mnt and translate those paths.
+outer_tmp=
+case "$scenario $output $program" in
+*/tmp/*)
+    mount --bind /tmp /mnt
+    outer_tmp=/mnt
+    ;;
+esac
+translate() {
+    case "$1" in
+    /tmp/*) if [ -n "$outer_tmp" ]; then echo "$outer_tmp/${1#/tmp/}"; else echo "$1"; fi ;;
+    *) echo "$1" ;;
+    esac
+}
+case "$scenario $output $program" in
+/run/* | *" /run/"*)
+    echo "in_namespace.sh: the test files must not live under /run" >&2
+    exit 2
+    ;;
+esac
+
+mount -t tmpfs -o mode=1777 e2e-tmp /tmp
+scenario=$(translate "$scenario")
+output=$(translate "$output")
+program=$(translate "$program")
+
+# Names in hostile texts must never reach a real resolver.
+resolv_target=/etc/resolv.conf
+if [ -L /etc/resolv.conf ]; then
+    resolv_target=$(readlink -f /etc/resolv.conf)
+fi
+mount -t tmpfs -o mode=755 e2e-run /run
+case "$resolv_target" in
+/run/*)
+    mkdir -p "$(dirname "$resolv_target")"
+    cp "$scenario/resolv.conf" "$resolv_target"
+    ;;
+*)
+    mount --bind "$scenario/resolv.conf" "$resolv_target"
+    ;;
+esac
+
+mkdir -p /run/systemd/netif/leases
+if [ -f "$scenario/lease" ]; then
+    cp "$scenario/lease" /run/systemd/netif/leases/2
+fi
+if [ -d "$scenario/old" ]; then
+    cp -R "$scenario/old" /tmp/old
+fi
+if [ -d "$scenario/new" ]; then
+    cp -R "$scenario/new" /tmp/new
+fi
+if [ -d "$scenario/idle" ]; then
+    cp -R "$scenario/idle" /tmp/idle
+elif [ -e "$scenario/idle" ]; then
+    : >/tmp/idle
+fi
+
+# The environment file names paths as the caller sees them.
+set --
+while IFS= read -r line; do
+    name=${line%%=*}
+    value=$(translate "${line#*=}")
+    set -- "$@" "$name=$value"
+done <"$scenario/env"
+
+cd /
+set +e
+# The guard only matters when the fake clock fails to end the run.
+env -i "$@" timeout -s KILL 300 "$program" >"$output/stdout" 2>"$output/stderr" </dev/null
+status=$?
+set -e
+echo "$status" >"$output/status"
+
+if [ -d /tmp/new ]; then
+    cp -R /tmp/new "$output/new"
+fi
+if [ -d /tmp/old ]; then
+    cp -R /tmp/old "$output/old"
+fi
+if [ -e /tmp/idle ]; then
+    : >"$output/idle"
+fi
+(cd /tmp && find . | LC_ALL=C sort) >"$output/tmp-listing"
+(cd /run && find . | LC_ALL=C sort) >"$output/run-listing"
