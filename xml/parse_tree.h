@@ -1,0 +1,45 @@
+// Internal: building the tree while a parse runs. The exported
+// ezxml_open_tag, ezxml_close_tag and ezxml_char_content are these same
+// operations without the parse loop's bookkeeping.
+#ifndef EZXML_PARSE_TREE_H
+#define EZXML_PARSE_TREE_H
+
+#include "xml/ezxml.h"
+
+// An open element whose text is a block that the parse loop grows with
+// spare room, and how much room that block has.
+struct growing_text {
+    ezxml *element;
+    size_t capacity;
+};
+
+// What the parse loop knows about the texts of the open elements. With it,
+// opening a child never measures the parent's text again, and a text that
+// grows across many runs is copied a logarithmic number of times instead of
+// once per run. Blocks are trimmed to their exact size when their element
+// closes (or when the parse ends).
+struct text_tracker {
+    size_t current_length; // length of the text of the document's current element
+    growing_text *blocks;  // open elements with a growing block, outermost first
+    size_t count;
+    size_t capacity;
+    bool out_of_memory; // an allocation failed while text was appended
+};
+
+// Opens an element below the document's current one (or names the root) and
+// makes it current. Null when nothing is open or memory ran out; the
+// attribute list then still belongs to the caller.
+ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tracker *texts);
+
+// Closes the current element when its name matches: null. Otherwise records
+// the error and returns the document.
+ezxml *close_element(ezxml_document *doc, char *name, char *position, text_tracker *texts);
+
+// Decodes the run s[0..length) (terminating it in place) and appends it to
+// the current element's text.
+void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts);
+
+// Trims the blocks of elements still open and releases the tracker's memory.
+void finish_texts(text_tracker *texts);
+
+#endif
