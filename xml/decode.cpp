@@ -1,0 +1,286 @@
+// Decoding of texts and attribute values: line ends, character references,
+// entity expansion and attribute white space; and the guard that keeps
+// entity declarations from reaching themselves.
+#include <limits.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "xml/document.h"
+#include "xml/entities.h"
+
+namespace {
+
+// The C locale's white space; bytes from 0x80 up never are.
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool starts_with(const char *text, const char *prefix) {
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The index of the first pair of list whose name begins text, or -1.
+ptrdiff_t find_entity(char **list, const char *text) {
+    if (!list)
+        return -1;
+    for (ptrdiff_t i = 0; list[2 * i]; ++i)
+        if (starts_with(text, list[2 * i]))
+            return i;
+    return -1;
+}
+
+// CR LF and a lone CR both become one LF. Returns the new length.
+size_t normalise_line_ends(char *s) {
+    char *out = s;
+    for (const char *in = s; *in; ++in) {
+        if (*in == '\r') {
+            *out++ = '\n';
+            if (in[1] == '\n')
+                ++in;
+        } else {
+            *out++ = *in;
+        }
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - s);
+}
+
+// UTF-8 form of v (1 to 0x7FFFFFFF), up to six bytes: b continuation bytes
+// for a value of n significant bits, b = (n - 2) / 5.
+size_t utf8_encode(uint32_t v, char *out) {
+    if (v < 0x80) {
+        out[0] = static_cast<char>(v);
+        return 1;
+    }
+    int bits = 32 - __builtin_clz(v);
+    int b = (bits - 2) / 5;
+    out[0] = static_cast<char>((0xFFu << (7 - b)) | (v >> (6 * b)));
+    for (int i = 1; i <= b; ++i)
+        out[i] = static_cast<char>(0x80u | ((v >> (6 * (b - i))) & 0x3Fu));
+    return static_cast<size_t>(b) + 1;
+}
+
+// Reads the character reference that starts at ref ("&#"). On success stores
+// its value and the length of the whole reference, ";" included. Only a
+// positive value followed by ";" counts: zero and negative numbers would
+// otherwise write a NUL or a stray byte into the text.
+bool read_char_ref(const char *ref, uint32_t *value, size_t *length) {
+    int base = ref[2] == 'x' ? 16 : 10;
+    const char *digits = ref + (base == 16 ? 3 : 2);
+    char *end = nullptr;
+    long v = strtol(digits, &end, base);
+    if (end == digits || *end != ';' || v <= 0)
+        return false;
+    if (v > INT32_MAX)
+        v = INT32_MAX;
+    *value = static_cast<uint32_t>(v);
+    *length = static_cast<size_t>(end - ref) + 1;
+    return true;
+}
+
+size_t saturating_add(size_t a, size_t b) {
+    return a > SIZE_MAX - b ? SIZE_MAX : a + b;
+}
+
+size_t saturating_mul(size_t a, size_t b) {
+    return b && a > SIZE_MAX / b ? SIZE_MAX : a * b;
+}
+
+// The text under decoding is a gap buffer: bytes [0, done) are final, bytes
+// [rest, capacity - 1) are still to be scanned, and a NUL stands at
+// capacity - 1. Expanding a reference puts the replacement text in front of
+// the rest, so the scan reads it next; the scan itself never goes back.
+// While the text is still the caller's string the gap only ever shrinks
+// what is left; the first replacement longer than its reference moves the
+// text into a heap block, which then grows geometrically, so many growing
+// references cost linear time.
+struct Decoding {
+    char *buffer;
+    size_t capacity;
+    size_t done;
+    size_t rest;
+    bool owned;
+    size_t budget;
+};
+
+size_t rest_length(const Decoding &d) {
+    return d.capacity - 1 - d.rest;
+}
+
+// Makes room for at least extra more bytes in the gap. False when no memory
+// can be had; the text is then unchanged.
+bool widen_gap(Decoding &d, size_t extra) {
+    size_t tail = rest_length(d);
+    size_t needed = saturating_add(saturating_add(d.done, tail), saturating_add(extra, 1));
+    if (needed == SIZE_MAX)
+        return false;
+    size_t capacity = needed;
+    if (d.owned && capacity < saturating_mul(d.capacity, 2))
+        capacity = saturating_mul(d.capacity, 2);
+
+    char *grown;
+    if (d.owned) {
+        grown = static_cast<char *>(realloc(d.buffer, capacity));
+        if (!grown)
+            return false;
+        memmove(grown + capacity - 1 - tail, grown + d.rest, tail + 1);
+    } else {
+        grown = static_cast<char *>(malloc(capacity));
+        if (!grown)
+            return false;
+        memcpy(grown, d.buffer, d.done);
+        memcpy(grown + capacity - 1 - tail, d.buffer + d.rest, tail + 1);
+    }
+    d.buffer = grown;
+    d.capacity = capacity;
+    d.rest = capacity - 1 - tail;
+    d.owned = true;
+    return true;
+}
+
+// Replaces the reference of reference_length bytes at the front of the rest
+// by replacement. False, with nothing changed, when the expansion budget or
+// memory does not allow it; the budget is then spent for good.
+bool expand(Decoding &d, size_t reference_length, const char *replacement) {
+    size_t length = strlen(replacement);
+    size_t cost = saturating_add(length, 1);
+    if (cost > d.budget) {
+        d.budget = 0;
+        return false;
+    }
+    bool fits = d.rest + reference_length >= d.done + length;
+    if (length > reference_length && (!d.owned || !fits) &&
+        !widen_gap(d, length - reference_length)) {
+        d.budget = 0;
+        return false;
+    }
+    d.budget -= cost;
+    d.rest = d.rest + reference_length - length;
+    memmove(d.buffer + d.rest, replacement, length);
+    return true;
+}
+
+// Mode "*": no leading or trailing spaces, and runs of spaces become one.
+void collapse_spaces(char *s) {
+    char *out = s;
+    for (const char *in = s; *in; ++in) {
+        if (*in == ' ' && (out == s || out[-1] == ' '))
+            continue;
+        *out++ = *in;
+    }
+    if (out > s && out[-1] == ' ')
+        --out;
+    *out = '\0';
+}
+
+} // namespace
+
+extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
+    if (!s)
+        return s;
+    size_t length = normalise_line_ends(s);
+    if (mode == 'c')
+        return s;
+
+    const bool attribute = mode == ' ' || mode == '*';
+    const bool ampersand_entities = mode == '&' || attribute;
+    Decoding d{
+        s,
+        length + 1,
+        0,
+        0,
+        false,
+        saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance)};
+
+    while (d.buffer[d.rest]) {
+        char *at = d.buffer + d.rest;
+        char c = *at;
+        if (c == '&' && at[1] == '#') {
+            uint32_t value;
+            size_t reference_length;
+            if (read_char_ref(at, &value, &reference_length)) {
+                // Always shorter than the reference, so it fits behind done.
+                char bytes[6];
+                size_t n = utf8_encode(value, bytes);
+                memcpy(d.buffer + d.done, bytes, n);
+                d.done += n;
+                d.rest += reference_length;
+                continue;
+            }
+        } else if ((c == '&' && ampersand_entities) || (c == '%' && mode == '%')) {
+            ptrdiff_t i = find_entity(entities, at + 1);
+            if (i >= 0 && entities[2 * i + 1] &&
+                expand(d, 1 + strlen(entities[2 * i]), entities[2 * i + 1]))
+                continue;
+        }
+        d.buffer[d.done++] = attribute && is_space(c) ? ' ' : c;
+        ++d.rest;
+    }
+    d.buffer[d.done] = '\0';
+
+    if (mode == '*')
+        collapse_spaces(d.buffer);
+    if (d.owned) {
+        // Hand over a block of exactly the text's size.
+        if (char *fitted = static_cast<char *>(realloc(d.buffer, strlen(d.buffer) + 1)))
+            d.buffer = fitted;
+    }
+    return d.buffer;
+}
+
+bool entity_reaches(const char *name, const char *value, char **list, char marker) {
+    if (!name || !value)
+        return false;
+    size_t pairs = 0;
+    while (list && list[2 * pairs])
+        ++pairs;
+
+    // Each pair's text is queued at most once, so the walk ends even on a
+    // list that holds a cycle, and a text reached along many paths is read
+    // only once.
+    constexpr size_t local_capacity = 64;
+    const char *local_queue[local_capacity + 1];
+    bool local_seen[local_capacity];
+    const char **queue = local_queue;
+    bool *seen = local_seen;
+    if (pairs > local_capacity) {
+        queue = static_cast<const char **>(malloc((pairs + 1) * sizeof *queue));
+        seen = static_cast<bool *>(malloc(pairs * sizeof *seen));
+        if (!queue || !seen) {
+            free(queue);
+            free(seen);
+            return true;
+        }
+    }
+    for (size_t i = 0; i < pairs; ++i)
+        seen[i] = false;
+
+    bool reached = false;
+    size_t queued = 0;
+    queue[queued++] = value;
+    while (queued && !reached) {
+        const char *text = queue[--queued];
+        for (const char *p = strchr(text, marker); p; p = strchr(p + 1, marker)) {
+            if (starts_with(p + 1, name)) {
+                reached = true;
+                break;
+            }
+            ptrdiff_t i = find_entity(list, p + 1);
+            if (i >= 0 && !seen[i] && list[2 * i + 1]) {
+                seen[i] = true;
+                queue[queued++] = list[2 * i + 1];
+            }
+        }
+    }
+
+    if (queue != local_queue) {
+        free(queue);
+        free(seen);
+    }
+    return reached;
+}
+
+extern "C" int ezxml_ent_ok(char *name, char *s, char **entities) {
+    return entity_reaches(name, s, entities, '&') ? 0 : 1;
+}

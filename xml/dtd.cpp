@@ -1,0 +1,360 @@
+// The internal subset of a document type declaration: entity declarations
+// feed the entity list, attribute-list declarations the table of declared
+// defaults; comments are passed over, processing instructions filed, and
+// everything else skipped. The subset comes from a file the device did not
+// write, so every step stays inside [start, end] of the subset.
+#include <stdlib.h>
+#include <string.h>
+
+#include "xml/document.h"
+#include "xml/entities.h"
+
+namespace {
+
+// White space of declarations: vertical tab and form feed are not.
+bool is_blank(char c) {
+    return c == '\t' || c == '\r' || c == '\n' || c == ' ';
+}
+
+char *skip_blanks(char *p, const char *end) {
+    while (p < end && is_blank(*p))
+        ++p;
+    return p;
+}
+
+char *skip_to_blank(char *p, const char *end) {
+    while (p < end && !is_blank(*p))
+        ++p;
+    return p;
+}
+
+char *find_char(char *p, const char *end, char c) {
+    if (p >= end)
+        return nullptr;
+    return static_cast<char *>(memchr(p, c, static_cast<size_t>(end - p)));
+}
+
+char *find_text(char *p, const char *end, const char *needle) {
+    if (p >= end)
+        return nullptr;
+    return static_cast<char *>(memmem(p, static_cast<size_t>(end - p), needle, strlen(needle)));
+}
+
+// The next '<' or '%', passing over terminators written earlier.
+char *find_markup(char *p, const char *end) {
+    while (p < end && *p != '<' && *p != '%')
+        ++p;
+    return p < end ? p : nullptr;
+}
+
+bool at_word(const char *p, const char *end, const char *word) {
+    size_t n = strlen(word);
+    return static_cast<size_t>(end - p) >= n && memcmp(p, word, n) == 0;
+}
+
+char *cdata_marker() {
+    return const_cast<char *>(" ");
+}
+char *other_type_marker() {
+    return const_cast<char *>("*");
+}
+
+struct Subset {
+    ezxml_document *doc;
+    char *start;
+    char *end; // the subset's terminator
+    char **parameter_entities;
+};
+
+bool inside(const Subset &subset, const char *p) {
+    return p >= subset.start && p <= subset.end;
+}
+
+// What the document may hold of a decoded text. The document frees exactly
+// the strings outside its work area, so a text decoded in place elsewhere
+// (a subset handed in from outside the parsed text) is copied to the heap.
+// Null when memory runs out; the decoded text is then released.
+char *keep_for_document(ezxml_document *doc, char *raw, char *decoded) {
+    if (decoded != raw || in_work_area(doc, decoded))
+        return decoded;
+    return strdup(decoded);
+}
+
+void release_decoded(char *raw, char *decoded) {
+    if (decoded != raw)
+        free(decoded);
+}
+
+size_t list_length(char **list) {
+    size_t n = 0;
+    while (list && list[n])
+        ++n;
+    return n;
+}
+
+// "<!ENTITY": returns where the scan goes on, or null when it ends.
+char *entity_declaration(Subset &subset, char *p) {
+    ezxml_document *doc = subset.doc;
+    char *end = subset.end;
+    p = skip_blanks(p + strlen("<!ENTITY"), end);
+    bool parameter = p < end && *p == '%';
+    while (p < end && (is_blank(*p) || *p == '%'))
+        ++p;
+    char *name = p;
+    p = skip_to_blank(p, end);
+    if (p >= end) // a name that runs to the end of the subset declares nothing
+        return nullptr;
+    *p = ';';
+    char *after_name = p + 1;
+
+    char *open = skip_blanks(after_name, end);
+    // With one blank between name and value, the name's terminator lands on
+    // the opening quote: which quote it was is read first.
+    char quote = open < end ? *open : '\0';
+    if (quote != '"' && quote != '\'')
+        return find_char(after_name, end, '>'); // external or malformed: skipped
+
+    char **&list = parameter ? subset.parameter_entities : doc->entities;
+    size_t count = list_length(list);
+    char **grown = static_cast<char **>(realloc(list, (count + 3) * sizeof *grown));
+    if (!grown)
+        return nullptr;
+    list = grown;
+    // The name slot stays the terminator while the value is decoded and
+    // tested, so the entity cannot see itself.
+    list[count] = list[count + 1] = list[count + 2] = nullptr;
+    *after_name = '\0';
+
+    char *value = open + 1;
+    char *close = find_char(value, end, quote);
+    char *next = nullptr; // without a closing quote the value runs to the end
+    if (close) {
+        *close = '\0';
+        next = close + 1;
+    }
+    char *decoded = ezxml_decode(value, subset.parameter_entities, '%');
+
+    // Parameter entities are expanded through "%" references, which the
+    // general guard does not follow: a parameter entity that reaches itself
+    // that way would expand without end, so it is refused like any other
+    // circular declaration.
+    bool circular = !ezxml_ent_ok(name, decoded, list) ||
+                    (parameter && entity_reaches(name, decoded, list, '%'));
+    if (circular) {
+        release_decoded(value, decoded);
+        ezxml_err(doc, value, "circular entity declaration &%s", name);
+        return nullptr;
+    }
+
+    // The parameter list is released by this scan, which frees exactly the
+    // values that do not lie inside the subset.
+    char *kept = parameter ? decoded : keep_for_document(doc, value, decoded);
+    if (!kept) {
+        release_decoded(value, decoded);
+        return next;
+    }
+    list[count + 1] = kept;
+    list[count] = name;
+    return next;
+}
+
+// The default-attribute table's list for element, or -1.
+ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element) {
+    char ***table = doc->default_attributes;
+    for (ptrdiff_t i = 0; table && table[i]; ++i)
+        if (strcmp(table[i][0], element) == 0)
+            return i;
+    return -1;
+}
+
+// Appends a triple to the element's list, creating the list on its first
+// triple. Returns the list's index; on exhausted memory the triple is
+// dropped (its heap default released) and the index returned unchanged.
+ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, char *attribute,
+                         char *value, char *marker) {
+    if (index < 0) {
+        char ***table = doc->default_attributes;
+        bool empty = !table || table == reinterpret_cast<char ***>(EZXML_NIL);
+        size_t count = 0;
+        while (!empty && table[count])
+            ++count;
+        char **list = static_cast<char **>(malloc(2 * sizeof *list));
+        char ***grown = list ? static_cast<char ***>(
+                                   realloc(empty ? nullptr : table, (count + 2) * sizeof *grown))
+                             : nullptr;
+        if (!grown) {
+            free(list);
+            if (value && !in_work_area(doc, value))
+                free(value);
+            return index;
+        }
+        list[0] = element;
+        list[1] = nullptr;
+        grown[count] = list;
+        grown[count + 1] = nullptr;
+        doc->default_attributes = grown;
+        index = static_cast<ptrdiff_t>(count);
+    }
+
+    char **list = doc->default_attributes[index];
+    size_t j = 1;
+    while (list[j])
+        j += 3;
+    char **grown = static_cast<char **>(realloc(list, (j + 4) * sizeof *grown));
+    if (!grown) {
+        if (value && !in_work_area(doc, value))
+            free(value);
+        return index;
+    }
+    grown[j] = attribute;
+    grown[j + 1] = value;
+    grown[j + 2] = marker;
+    grown[j + 3] = nullptr;
+    doc->default_attributes[index] = grown;
+    return index;
+}
+
+// "<!ATTLIST": returns where the scan goes on, or null when it ends.
+char *attlist_declaration(Subset &subset, char *p) {
+    ezxml_document *doc = subset.doc;
+    char *end = subset.end;
+    p = skip_blanks(p + strlen("<!ATTLIST"), end);
+    if (p >= end) {
+        ezxml_err(doc, end, "unclosed <!ATTLIST");
+        return nullptr;
+    }
+    char *element = p;
+    while (p < end && !is_blank(*p) && *p != '>')
+        ++p;
+    if (p >= end) { // the element name runs to the end: nothing closes it
+        ezxml_err(doc, end, "unclosed <!ATTLIST");
+        return nullptr;
+    }
+    if (*p == '>')
+        return p;
+    *p++ = '\0';
+
+    ptrdiff_t index = find_element_defaults(doc, element);
+    for (;;) {
+        p = skip_blanks(p, end);
+        if (p >= end || *p == '>')
+            return p;
+
+        char *attribute = p;
+        p = skip_to_blank(p, end); // a '>' does not end the name
+        if (p >= end) {
+            ezxml_err(doc, element, "malformed <!ATTLIST");
+            return nullptr;
+        }
+        *p++ = '\0';
+
+        p = skip_blanks(p, end);
+        char *marker = at_word(p, end, "CDATA") ? cdata_marker() : other_type_marker();
+        if (at_word(p, end, "NOTATION"))
+            p = skip_blanks(p + strlen("NOTATION"), end);
+        if (p < end && *p == '(') {
+            p = find_char(p, end, ')');
+            if (!p) {
+                ezxml_err(doc, element, "malformed <!ATTLIST");
+                return nullptr;
+            }
+        } else {
+            p = skip_to_blank(p, end);
+        }
+        while (p < end && (is_blank(*p) || *p == ')'))
+            ++p;
+        if (at_word(p, end, "#FIXED"))
+            p = skip_blanks(p + strlen("#FIXED"), end);
+
+        char *value = nullptr;
+        if (p < end && *p == '#') {
+            while (p < end && !is_blank(*p) && *p != '>')
+                ++p;
+            // Undeclared attributes are read as CDATA anyway: only other
+            // types need an entry, for their normalisation.
+            if (marker == cdata_marker())
+                continue;
+        } else if (p < end && (*p == '"' || *p == '\'')) {
+            char *close = find_char(p + 1, end, *p);
+            if (!close) {
+                ezxml_err(doc, element, "malformed <!ATTLIST");
+                return nullptr;
+            }
+            *close = '\0';
+            char *raw = p + 1;
+            p = close + 1;
+            char *decoded = ezxml_decode(raw, doc->entities, *marker);
+            value = keep_for_document(doc, raw, decoded);
+            if (!value) {
+                release_decoded(raw, decoded);
+                continue;
+            }
+        } else {
+            // The declaration is abandoned; later ones are still read.
+            ezxml_err(doc, element, "malformed <!ATTLIST");
+            return p;
+        }
+        index = record_default(doc, index, element, attribute, value, marker);
+    }
+}
+
+void release_parameter_entities(const Subset &subset) {
+    char **list = subset.parameter_entities;
+    for (size_t i = 0; list[i]; i += 2)
+        if (!inside(subset, list[i + 1]))
+            free(list[i + 1]);
+    free(list);
+}
+
+} // namespace
+
+extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
+    if (!doc)
+        return 0;
+    if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
+        return doc->error_text[0] == '\0';
+    char **parameter_entities = static_cast<char **>(malloc(sizeof *parameter_entities));
+    if (!parameter_entities)
+        return doc->error_text[0] == '\0';
+    parameter_entities[0] = nullptr;
+    s[len] = '\0';
+
+    // A document nothing was parsed into has no work area, and would then
+    // never free what the declarations allocate for it: the subset becomes
+    // its work area, as the parsed text is for a parsed document.
+    if (!doc->work_start) {
+        doc->work_start = s;
+        doc->work_end = s + len;
+    }
+
+    Subset subset{doc, s, s + len, parameter_entities};
+    char *p = s;
+    while (p && p < subset.end) {
+        p = find_markup(p, subset.end);
+        if (!p)
+            break;
+        if (at_word(p, subset.end, "<!ENTITY")) {
+            p = entity_declaration(subset, p);
+        } else if (at_word(p, subset.end, "<!ATTLIST")) {
+            p = attlist_declaration(subset, p);
+        } else if (at_word(p, subset.end, "<!--")) {
+            char *close = find_text(p + 4, subset.end, "-->");
+            p = close ? close + 3 : nullptr;
+        } else if (at_word(p, subset.end, "<?")) {
+            char *close = find_text(p + 2, subset.end, "?>");
+            if (close)
+                ezxml_proc_inst(doc, p + 2, static_cast<size_t>(close - (p + 2)));
+            p = close ? close + 1 : nullptr;
+        } else if (*p == '<') {
+            p = find_char(p + 1, subset.end, '>');
+        } else {
+            // A parameter-entity reference between declarations may bring in
+            // declarations this scanner cannot see; only a standalone
+            // document may go on reading past it.
+            p = doc->standalone ? p + 1 : nullptr;
+        }
+    }
+
+    release_parameter_entities(subset);
+    return doc->error_text[0] == '\0';
+}

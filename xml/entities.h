@@ -1,0 +1,22 @@
+// Internal entity helpers shared by the decoder and the declaration scanner;
+// not part of the public interface.
+#ifndef EZXML_ENTITIES_H
+#define EZXML_ENTITIES_H
+
+#include <stddef.h>
+
+// How far one decoding call may expand references: every expansion costs the
+// length of the inserted text plus one, and a call may spend this many units
+// per byte of its input plus a fixed allowance. Once the next expansion would
+// overspend, that reference and every later one stay as written.
+constexpr size_t expansion_per_input_byte = 8;
+constexpr size_t expansion_allowance = 8192;
+
+// Whether value, expanded through list by references that begin with marker
+// ('&' or '%'), ever reaches a reference to name (which carries its ";").
+// Each entity of the list is looked at once, so the answer costs time linear
+// in the texts that can be reached, however they nest. When no memory can be
+// had for the walk the answer is "reaches", the safe side for a guard.
+bool entity_reaches(const char *name, const char *value, char **list, char marker);
+
+#endif
