@@ -18,18 +18,26 @@ bool is_downloaded_file(const char *path) {
     return stat(path, &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
-int fetch_by_tftp(const char *name, const char *server, const char *directory) {
-    // The client stores the file under the very name it asks for, so the
-    // name must be one plain file name, and must not read as an option.
-    if (strchr(name, '/') != nullptr || name[0] == '-' || !names_a_file(name)) {
-        autoprov_log("Cfgwatch error: Invalid filename\n");
-        return 0;
-    }
-    char local_path[FETCH_LOCAL_PATH_CAPACITY];
-    if (!format_bounded(local_path, sizeof local_path, "%s/%s", directory, name)) {
-        autoprov_log("Cfgwatch error: Invalid filename\n");
-        return 0;
-    }
+/* The TFTP client stores the file under the very name it asks for, so the
+ * name must be one plain file name that does not read as an option. */
+bool tftp_local_path(char (&local_path)[FETCH_LOCAL_PATH_CAPACITY], const char *name,
+                     const char *directory) {
+    return strchr(name, '/') == nullptr && name[0] != '-' && names_a_file(name) &&
+           format_bounded(local_path, sizeof local_path, "%s/%s", directory, name);
+}
+
+/* The download keeps the base name of the name. A cut local path could name
+ * another file, so a name too long for the buffer is refused rather than
+ * shortened. */
+bool http_local_path(char (&local_path)[FETCH_LOCAL_PATH_CAPACITY], const char *name,
+                     const char *directory) {
+    char base[FETCH_LOCAL_PATH_CAPACITY];
+    return names_a_file(name) && base_name(name, base, sizeof base) &&
+           format_bounded(local_path, sizeof local_path, "%s/%s", directory, base);
+}
+
+int fetch_by_tftp(const char *name, const char *server, const char *directory,
+                  const char *local_path) {
     command_words command;
     if (!build_tftp_command(command, server, directory, name) ||
         !run_program(command.argv.data())) {
@@ -40,16 +48,7 @@ int fetch_by_tftp(const char *name, const char *server, const char *directory) {
 }
 
 int fetch_by_http(const nvcfg *record, const char *name, const char *server,
-                  const char *directory) {
-    char base[FETCH_LOCAL_PATH_CAPACITY];
-    char local_path[FETCH_LOCAL_PATH_CAPACITY];
-    // A cut local path could name another file, so a name too long for the
-    // buffer is refused rather than shortened.
-    if (!names_a_file(name) || !base_name(name, base, sizeof base) ||
-        !format_bounded(local_path, sizeof local_path, "%s/%s", directory, base)) {
-        autoprov_log("Cfgwatch error: Invalid filename\n");
-        return 0;
-    }
+                  const char *local_path) {
     char user[NVCFG_HTTP_USER_CAPACITY];
     char password[NVCFG_HTTP_PASSWORD_CAPACITY];
     copy_text_field(user, sizeof user, record->autoprov_http_user,
@@ -82,14 +81,21 @@ int fetch_file_into(const nvcfg *record, const char *name, const char *server,
         autoprov_log("Cfgwatch error: Invalid server\n");
         return 0;
     }
+    // Names are checked before anything runs, the download directory's
+    // creation included.
+    bool use_tftp = record->autoprov_use_tftp != 0;
+    char local_path[FETCH_LOCAL_PATH_CAPACITY];
+    if (!(use_tftp ? tftp_local_path(local_path, name, directory)
+                   : http_local_path(local_path, name, directory))) {
+        autoprov_log("Cfgwatch error: Invalid filename\n");
+        return 0;
+    }
     if (access(directory, F_OK) != 0) {
         const char *const make_directory[] = {"mkdir", directory, nullptr};
         run_program(make_directory);
     }
-    if (record->autoprov_use_tftp != 0) {
-        return fetch_by_tftp(name, server, directory);
-    }
-    return fetch_by_http(record, name, server, directory);
+    return use_tftp ? fetch_by_tftp(name, server, directory, local_path)
+                    : fetch_by_http(record, name, server, local_path);
 }
 
 int fetch_file(const nvcfg *record, const char *name, const char *server) {

@@ -1,0 +1,154 @@
+// The main-file half of a provisioning pass: which names are asked for in
+// each naming mode, which local path is compared, and the results.
+#include "daemon/provisioning_pass.h"
+
+#include "daemon/fetch.h"
+#include "support/log_recorder.h"
+#include "support/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using events = std::vector<std::string>;
+
+// The names the pretend server has.
+std::set<std::string> available;
+
+int fetch_if_available(const nvcfg *, const char *name, const char *server) {
+    recorded_events().push_back("fetch " + std::string(name) + " from " + server);
+    return available.count(name) != 0 ? 1 : 0;
+}
+
+void record_compare(const char *local_path) {
+    recorded_events().push_back("compare " + std::string(local_path));
+}
+
+const pass_steps recorded_steps{fetch_if_available, record_compare};
+
+class MainFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        clear_recorded_events();
+        available.clear();
+        const uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+        std::memcpy(settings->mac_address, mac, sizeof mac);
+    }
+
+    int pass(const char *server = "http://10.0.0.1") {
+        return run_provisioning_pass_with(settings.get(), server, recorded_steps);
+    }
+
+    std::unique_ptr<nvcfg> settings = blank_settings();
+};
+
+} // namespace
+
+TEST_F(MainFile, DefaultModeAsksForTheMacName) {
+    available = {"001a2b3c4d5e.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for 001a2b3c4d5e.xml at http://10.0.0.1",
+                                         "fetch 001a2b3c4d5e.xml from http://10.0.0.1",
+                                         "compare /tmp/new/001a2b3c4d5e.xml"}));
+}
+
+TEST_F(MainFile, MacDigitsAreLowercase) {
+    const uint8_t mac[6] = {0xAB, 0xCD, 0xEF, 0x0A, 0x0B, 0xFF};
+    std::memcpy(settings->mac_address, mac, sizeof mac);
+    available = {"abcdef0a0bff.xml"};
+    EXPECT_EQ(pass("10.0.0.2"), 0);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for abcdef0a0bff.xml at 10.0.0.2",
+                                         "fetch abcdef0a0bff.xml from 10.0.0.2",
+                                         "compare /tmp/new/abcdef0a0bff.xml"}));
+}
+
+TEST_F(MainFile, DefaultModeFallsBackToTheDefaultName) {
+    available = {"000000ef.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for 001a2b3c4d5e.xml at http://10.0.0.1",
+                      "fetch 001a2b3c4d5e.xml from http://10.0.0.1",
+                      "Cfgwatch looking for 000000ef.xml at http://10.0.0.1",
+                      "fetch 000000ef.xml from http://10.0.0.1", "compare /tmp/new/000000ef.xml"}));
+}
+
+TEST_F(MainFile, NeitherNameFetchedEndsTheFailedPassSilently) {
+    EXPECT_EQ(pass(), -1);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for 001a2b3c4d5e.xml at http://10.0.0.1",
+                                         "fetch 001a2b3c4d5e.xml from http://10.0.0.1",
+                                         "Cfgwatch looking for 000000ef.xml at http://10.0.0.1",
+                                         "fetch 000000ef.xml from http://10.0.0.1"}));
+}
+
+TEST_F(MainFile, PrefixModeAsksUnderThePrefixWithTwoSlashes) {
+    set_text(settings->autoprov_file, "cfg/");
+    available = {"cfg//001a2b3c4d5e.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for cfg//001a2b3c4d5e.xml at http://10.0.0.1",
+                      "fetch cfg//001a2b3c4d5e.xml from http://10.0.0.1",
+                      "compare /tmp/new/001a2b3c4d5e.xml"}));
+}
+
+TEST_F(MainFile, PrefixModeFallsBackToTheDefaultNameUnderThePrefix) {
+    set_text(settings->autoprov_file, "a/b/");
+    available = {"a/b//000000ef.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(
+        recorded_events(),
+        (events{"Cfgwatch looking for a/b//001a2b3c4d5e.xml at http://10.0.0.1",
+                "fetch a/b//001a2b3c4d5e.xml from http://10.0.0.1",
+                "Cfgwatch looking for a/b//000000ef.xml at http://10.0.0.1",
+                "fetch a/b//000000ef.xml from http://10.0.0.1", "compare /tmp/new/000000ef.xml"}));
+}
+
+TEST_F(MainFile, NamedFileIsAskedForAloneAndKeptUnderItsBaseName) {
+    set_text(settings->autoprov_file, "cfg/prov.xml");
+    available = {"cfg/prov.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for cfg/prov.xml at http://10.0.0.1",
+                      "fetch cfg/prov.xml from http://10.0.0.1", "compare /tmp/new/prov.xml"}));
+}
+
+TEST_F(MainFile, NamedFileMissingTriesNoOtherName) {
+    set_text(settings->autoprov_file, "prov.xml");
+    available = {"001a2b3c4d5e.xml", "000000ef.xml"};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for prov.xml at http://10.0.0.1",
+                                         "fetch prov.xml from http://10.0.0.1",
+                                         "Cfgwatch error: could not download autoprov file"}));
+}
+
+TEST_F(MainFile, FileSettingWithoutTerminatorIsReadTo128Characters) {
+    std::memset(settings->autoprov_file, 'p', sizeof settings->autoprov_file);
+    std::string name(128, 'p');
+    available = {name};
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for " + name + " at http://10.0.0.1",
+                      "fetch " + name + " from http://10.0.0.1", "compare /tmp/new/" + name}));
+}
+
+TEST_F(MainFile, EmptyServerTextIsPassedOn) {
+    available = {"001a2b3c4d5e.xml"};
+    EXPECT_EQ(pass(""), 0);
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for 001a2b3c4d5e.xml at ", "fetch 001a2b3c4d5e.xml from ",
+                      "compare /tmp/new/001a2b3c4d5e.xml"}));
+}
+
+TEST_F(MainFile, PrefixModeOverTftpRefusesBothNamesBeforeRunningAnything) {
+    // The real fetch: both names hold a '/', so neither reaches the client.
+    set_text(settings->autoprov_file, "cfg/");
+    settings->autoprov_use_tftp = 1;
+    EXPECT_EQ(run_provisioning_pass(settings.get(), "127.0.0.1"), -1);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for cfg//001a2b3c4d5e.xml at 127.0.0.1",
+                                         "Cfgwatch error: Invalid filename\n",
+                                         "Cfgwatch looking for cfg//000000ef.xml at 127.0.0.1",
+                                         "Cfgwatch error: Invalid filename\n"}));
+}
