@@ -104,19 +104,22 @@ class HttpServer:
     """Serves `files` ({path: bytes}, path without the leading '/') and keeps
     every request: (path as sent, Authorization header or None)."""
 
-    def __init__(self, files=None, user=None, password=None, tls_files=None):
+    def __init__(self, files=None, user=None, password=None, tls_files=None, cut_short=()):
         self.files = dict(files or {})
+        # Paths whose answer announces the whole file but breaks off halfway.
+        self.cut_short = set(cut_short)
         self.requests = []
         self.user = user
         self.password = password
         self.tls_files = tls_files
         self.httpd = None
         self.thread = None
+        self.port = None
 
     @property
     def url(self):
         scheme = "https" if self.tls_files else "http"
-        return "%s://%s:%d" % (scheme, LOOPBACK, self.httpd.server_address[1])
+        return "%s://%s:%d" % (scheme, LOOPBACK, self.port)
 
     def paths(self):
         return [path for path, _ in self.requests]
@@ -148,12 +151,18 @@ class HttpServer:
                 self.send_header("Content-Type", "application/xml")
                 self.send_header("Content-Length", str(len(content)))
                 self.end_headers()
+                if name in server.cut_short:
+                    self.wfile.write(content[:len(content) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    return
                 self.wfile.write(content)
 
             def log_message(self, *args):
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
+        self.port = self.httpd.server_address[1]
         if self.tls_files:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(*self.tls_files)

@@ -1,0 +1,120 @@
+"""Which servers a check asks: the configured one, or those of DHCP options
+43, 72, 150 and 66 in the networkd lease, each in its own pass."""
+
+import unittest
+
+import harness
+from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE, lease, vendor_hex
+from servers import HttpServer
+
+CONTENT = b"<config><MiscSettings/></config>\n"
+FOUND = "Cfgwatch: Found server in option %d: %s"
+LOOKING = "Cfgwatch looking for %s at %s"
+IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
+SETTINGS = {"autoprov_idle_minutes": 10, "mac_address": MAC}
+
+
+def address(server):
+    return server.url[len("http://"):]
+
+
+class DiscoveryTest(DaemonTest):
+    def check_once(self, lease_text, record=None):
+        settings = dict(SETTINGS)
+        settings.update(record or {})
+        run = self.run_daemon(record=settings, lease=lease_text, old={MAC_FILE: CONTENT},
+                              idle=True, ticks=1)
+        self.assertLoopRan(run, 1)
+        self.assertEqual(run.messages()[0], IDLE)
+        return run
+
+    def test_configured_server_wins_over_the_lease(self):
+        with HttpServer({MAC_FILE: CONTENT}) as configured, \
+                HttpServer({MAC_FILE: CONTENT}) as announced:
+            text = lease(vendor=vendor_hex(announced.url + "/"), www=address(announced),
+                         tftp_address=address(announced), tftp_name=address(announced))
+            run = self.check_once(text, {"autoprov_server": configured.url})
+        self.assertEqual(run.messages(), [
+            IDLE, LOOKING % (MAC_FILE, configured.url), "Cfgwatch: no changes found."])
+        self.assertEqual(configured.paths(), ["/" + MAC_FILE])
+        self.assertEqual(announced.paths(), [])
+
+    def test_option_43_url_from_hexadecimal(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            url = server.url + "/"
+            run = self.check_once(lease(vendor=vendor_hex(url)))
+        # The sub-option type and the length byte are not printable and vanish.
+        self.assertEqual(run.messages(), [
+            IDLE, FOUND % (43, url), LOOKING % (MAC_FILE, url), "Cfgwatch: no changes found."])
+        # wget folds the URL's own slash and the one the daemon adds.
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_option_43_upper_case_digits(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            run = self.check_once(lease(vendor=vendor_hex(server.url, upper=True)))
+        self.assertEqual(run.messages()[1], FOUND % (43, server.url))
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_option_72_first_address_only(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            run = self.check_once(lease(www=address(server) + " 127.0.0.1:9"))
+        self.assertEqual(run.messages(), [
+            IDLE, FOUND % (72, address(server)), LOOKING % (MAC_FILE, address(server)),
+            "Cfgwatch: no changes found."])
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_option_150(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            run = self.check_once(lease(tftp_address=address(server) + " 127.0.0.1:9"))
+        self.assertEqual(run.messages()[1:3], [
+            FOUND % (150, address(server)), LOOKING % (MAC_FILE, address(server))])
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_option_66(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            run = self.check_once(lease(tftp_name=address(server)))
+        self.assertEqual(run.messages()[1:3], [
+            FOUND % (66, address(server)), LOOKING % (MAC_FILE, address(server))])
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_all_four_options_one_pass_each_in_order(self):
+        with HttpServer({MAC_FILE: CONTENT}) as s43, HttpServer({MAC_FILE: CONTENT}) as s72, \
+                HttpServer({MAC_FILE: CONTENT}) as s150, HttpServer({MAC_FILE: CONTENT}) as s66:
+            # Key order in the file does not matter; the option order does.
+            text = lease(tftp_name=address(s66), www=address(s72), vendor=vendor_hex(s43.url),
+                         tftp_address=address(s150))
+            run = self.check_once(text)
+        expected = [IDLE]
+        for option, server in ((43, s43.url), (72, address(s72)), (150, address(s150)),
+                               (66, address(s66))):
+            expected += [FOUND % (option, server), LOOKING % (MAC_FILE, server),
+                         "Cfgwatch: no changes found."]
+        self.assertEqual(run.messages(), expected)
+        for server in (s43, s72, s150, s66):
+            self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_key_after_other_text_on_the_line(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            run = self.check_once(lease(extra="OLD_TFTP_SERVER_NAME=%s\n" % address(server)))
+        self.assertEqual(run.messages()[1], FOUND % (66, address(server)))
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
+    def test_empty_value_still_runs_a_pass(self):
+        run = self.check_once(lease(tftp_name=""))
+        self.assertEqual(run.messages(), [
+            IDLE, FOUND % (66, ""),
+            LOOKING % (MAC_FILE, ""), "Cfgwatch error: wget call failed\n",
+            LOOKING % (DEFAULT_FILE, ""), "Cfgwatch error: wget call failed\n"])
+
+    def test_no_lease_no_pass(self):
+        run = self.check_once(None)
+        self.assertEqual(run.messages(), [IDLE])
+        self.assertFalse(run.new_dir_exists)
+
+    def test_lease_without_server_keys_no_pass(self):
+        run = self.check_once(lease())
+        self.assertEqual(run.messages(), [IDLE])
+
+
+if __name__ == "__main__":
+    unittest.main()
