@@ -3,16 +3,20 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
 
-/* The longest line written; longer messages are cut, keeping the line feed. */
-constexpr size_t line_capacity = 4096;
+/* Characters kept of one message; longer ones are cut, keeping the line
+ * feed. With it a line is at most PIPE_BUF bytes, which a pipe takes in one
+ * piece, so lines from several processes sharing a journal pipe never
+ * interleave mid-line. */
+constexpr size_t line_capacity = PIPE_BUF - 1;
 
-/* One write(2) per line keeps lines from several processes sharing the
- * terminal or journal from interleaving mid-line. */
+/* The line goes out in one write(2); only a write cut short by a signal or a
+ * full device sends the rest after it. */
 void write_line(const char *text, size_t length) {
     while (length > 0) {
         ssize_t written = write(STDERR_FILENO, text, length);

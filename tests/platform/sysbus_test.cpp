@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -99,6 +102,7 @@ TEST(AutoprovLog, VeryLongMessageIsCutToOneBoundedLine) {
     EXPECT_LT(written.size(), long_text.size());
     EXPECT_GE(written.size(), 1024u) << "cut far shorter than a log line needs";
     EXPECT_EQ(written.find("end"), std::string::npos);
+    EXPECT_LE(written.size(), static_cast<size_t>(PIPE_BUF)) << "too long for one pipe write";
 }
 
 TEST(AutoprovLog, LongMessageEndingInALineFeedGetsExactlyOne) {
@@ -110,6 +114,49 @@ TEST(AutoprovLog, LongMessageEndingInALineFeedGetsExactlyOne) {
     EXPECT_EQ(written.back(), '\n');
     EXPECT_EQ(written.find('\n'), written.size() - 1);
     EXPECT_EQ(written.find_first_not_of('y'), written.size() - 1);
+}
+
+// In packet mode each write(2) arrives as one packet and each read(2)
+// returns at most one, so the packets show how the line was written.
+std::vector<std::string> packets_written_by(void (*log)()) {
+    int ends[2];
+    if (pipe2(ends, O_DIRECT) != 0) {
+        ADD_FAILURE() << "no packet-mode pipe";
+        return {};
+    }
+    const int saved = dup(STDERR_FILENO);
+    dup2(ends[1], STDERR_FILENO);
+    log();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(ends[1]);
+    std::vector<std::string> packets;
+    char buffer[PIPE_BUF];
+    ssize_t got;
+    while ((got = read(ends[0], buffer, sizeof buffer)) > 0) {
+        packets.emplace_back(buffer, static_cast<size_t>(got));
+    }
+    close(ends[0]);
+    return packets;
+}
+
+TEST(AutoprovLog, EachMessageIsOneWrite) {
+    const auto packets = packets_written_by([] {
+        autoprov_log("Cfgwatch looking for %s at %s", "001a2b3c4d5e.xml", "127.0.0.1");
+        autoprov_log("Cfgwatch error: Invalid filename\n");
+    });
+    EXPECT_EQ(packets,
+              (std::vector<std::string>{"Cfgwatch looking for 001a2b3c4d5e.xml at 127.0.0.1\n",
+                                        "Cfgwatch error: Invalid filename\n"}));
+}
+
+TEST(AutoprovLog, LongestLineIsStillOneWrite) {
+    const auto packets = packets_written_by([] {
+        const std::string long_text(20000, 'z');
+        autoprov_log("%s", long_text.c_str());
+    });
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0], std::string(PIPE_BUF - 1, 'z') + "\n");
 }
 
 TEST(OrvexReset, AnnouncesTheResetAndReturns) {
