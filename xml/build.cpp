@@ -97,6 +97,26 @@ bool is_child_of(const ezxml *x, const ezxml *p) {
     return false;
 }
 
+// Whether target is top or below it. Walks down top's subtree and climbs
+// back by parent links, which inside the subtree are all sound; the links
+// above top are never followed (a cut element's former parent may be gone).
+bool subtree_contains(const ezxml *top, const ezxml *target) {
+    const ezxml *e = top;
+    for (;;) {
+        if (e == target)
+            return true;
+        if (e->child) {
+            e = e->child;
+            continue;
+        }
+        while (e != top && !e->ordered)
+            e = e->parent;
+        if (e == top)
+            return false;
+        e = e->ordered;
+    }
+}
+
 } // namespace
 
 extern "C" ezxml *ezxml_new(const char *name) {
@@ -140,11 +160,11 @@ extern "C" ezxml *ezxml_insert(ezxml *xml, ezxml *dest, size_t off) {
     if (!xml->parent)
         return nullptr;
     // Linking an element below itself would make the tree a cycle.
-    for (const ezxml *up = dest; up; up = up->parent)
-        if (up == xml)
-            return nullptr;
+    if (subtree_contains(xml, dest))
+        return nullptr;
     // An element still standing in a tree is taken out of it first, so that
-    // its former parent's chains stay whole.
+    // its parent's chains stay whole. (Like every query on a cut element,
+    // this reads its former parent, which must therefore still exist.)
     if (is_child_of(xml, xml->parent))
         ezxml_cut(xml);
     return link_child(xml, dest, off);
