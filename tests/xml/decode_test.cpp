@@ -1,0 +1,393 @@
+// Decoding of texts and attribute values, and the guard against entity
+// declarations that reach themselves.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "xml/ezxml.h"
+
+namespace {
+
+// An entity list of the library's shape, built from pairs (names with ";").
+struct EntityList {
+    std::vector<std::string> strings;
+    std::vector<char *> slots;
+
+    EntityList(std::initializer_list<std::pair<std::string, std::string>> pairs) {
+        for (const auto &[name, text] : pairs) {
+            strings.push_back(name);
+            strings.push_back(text);
+        }
+        build();
+    }
+    // The slots point into the strings, so they are rebuilt on every move.
+    EntityList(EntityList &&other) noexcept : strings(std::move(other.strings)) { build(); }
+    EntityList(const EntityList &) = delete;
+    void add(const std::string &name, const std::string &text) {
+        strings.push_back(name);
+        strings.push_back(text);
+        build();
+    }
+    void build() {
+        slots.clear();
+        for (std::string &s : strings)
+            slots.push_back(s.data());
+        slots.push_back(nullptr);
+    }
+    char **list() { return slots.data(); }
+};
+
+// The five entities every document starts with.
+EntityList predefined() {
+    return EntityList{{"lt;", "&#60;"},
+                      {"gt;", "&#62;"},
+                      {"quot;", "&#34;"},
+                      {"apos;", "&#39;"},
+                      {"amp;", "&#38;"}};
+}
+
+struct Decoded {
+    std::string text;
+    bool moved; // the result is a heap block of its own, not the input
+};
+
+// Decodes a writable copy of input; the result's bytes and whether it moved.
+Decoded decode(const std::string &input, char mode, char **list) {
+    std::vector<char> buffer(input.begin(), input.end());
+    buffer.push_back('\0');
+    char *result = ezxml_decode(buffer.data(), list, mode);
+    Decoded d{result, result != buffer.data()};
+    if (d.moved)
+        std::free(result);
+    return d;
+}
+
+std::string decode_text(const std::string &input, char mode = '&') {
+    EntityList entities = predefined();
+    return decode(input, mode, entities.list()).text;
+}
+
+TEST(LineEnds, CrLfAndLoneCrBecomeOneLfInEveryMode) {
+    for (char mode : {'&', 'c', '%', 'x'}) {
+        EXPECT_EQ(decode_text("a\r\nb\rc", mode), "a\nb\nc") << mode;
+        EXPECT_EQ(decode_text("\r\r\n", mode), "\n\n") << mode;
+        EXPECT_EQ(decode_text("x\r", mode), "x\n") << mode;
+        EXPECT_EQ(decode_text("\n\r", mode), "\n\n") << mode;
+    }
+}
+
+TEST(LineEnds, AttributeModesThenTurnTheLineFeedsIntoSpaces) {
+    EXPECT_EQ(decode_text("a\r\nb\rc", ' '), "a b c");
+    EXPECT_EQ(decode_text("\r\r\n", ' '), "  ");
+    EXPECT_EQ(decode_text("a\r\n\rb", '*'), "a b");
+}
+
+TEST(LineEnds, CharacterReferenceToCarriageReturnStays) {
+    EXPECT_EQ(decode_text("a&#13;b"), "a\rb");
+    EXPECT_EQ(decode_text("a&#xD;&#10;b", ' '), "a\r\nb");
+}
+
+TEST(CharacterReferences, DecimalAndHexadecimal) {
+    EXPECT_EQ(decode_text("&#65;&#x42;"), "AB");
+    EXPECT_EQ(decode_text("&#x0x41;"), "A");
+    EXPECT_EQ(decode_text("&# 65;"), "A");
+    EXPECT_EQ(decode_text("&#x6a;"), "j");
+    EXPECT_EQ(decode_text("a&#1;b"), std::string("a\x01"
+                                                 "b"));
+}
+
+TEST(CharacterReferences, InvalidOnesStayAsWritten) {
+    for (const char *text :
+         {"&#X42;", "&#0;", "&#x0;", "&#;", "&#x;", "&#65 ", "&#x41", "&#", "&#65x;", "&#abc;"})
+        EXPECT_EQ(decode_text(text), text);
+    // A valid reference after a failed one is still decoded.
+    EXPECT_EQ(decode_text("&#;&#65;"), "&#;A");
+}
+
+TEST(CharacterReferences, Utf8FormsOfOneToSixBytes) {
+    EXPECT_EQ(decode_text("&#127;"), "\x7f");
+    EXPECT_EQ(decode_text("&#128;"), "\xC2\x80");
+    EXPECT_EQ(decode_text("&#233;"), "\xC3\xA9");
+    EXPECT_EQ(decode_text("&#2047;"), "\xDF\xBF");
+    EXPECT_EQ(decode_text("&#x800;"), "\xE0\xA0\x80");
+    EXPECT_EQ(decode_text("&#x20AC;"), "\xE2\x82\xAC");
+    EXPECT_EQ(decode_text("&#xD800;"), "\xED\xA0\x80");
+    EXPECT_EQ(decode_text("&#xFFFF;"), "\xEF\xBF\xBF");
+    EXPECT_EQ(decode_text("&#x1F600;"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(decode_text("&#x10FFFF;"), "\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(decode_text("&#x200000;"), "\xF8\x88\x80\x80\x80");
+    EXPECT_EQ(decode_text("&#x4000000;"), "\xFC\x84\x80\x80\x80\x80");
+}
+
+TEST(CharacterReferences, HugeValuesReadAsTheLargestSigned32BitValue) {
+    EXPECT_EQ(decode_text("&#x7FFFFFFF;"), "\xFD\xBF\xBF\xBF\xBF\xBF");
+    EXPECT_EQ(decode_text("&#99999999999;"), "\xFD\xBF\xBF\xBF\xBF\xBF");
+    EXPECT_EQ(decode_text("&#xFFFFFFFFFFFFFFFFFFFF;"), "\xFD\xBF\xBF\xBF\xBF\xBF");
+}
+
+TEST(CharacterReferences, NegativeValuesNeverWriteAZeroByte) {
+    // -256 has the low byte 0, which would cut the text short.
+    for (const char *text :
+         {"a&#-256;b", "a&#-65;b", "a&#x-100;b", "a&#-0;b", "&#-2147483648;", "&#-99999999999;"}) {
+        std::vector<char> buffer(text, text + std::strlen(text) + 1);
+        EntityList entities = predefined();
+        char *result = ezxml_decode(buffer.data(), entities.list(), '&');
+        EXPECT_STREQ(result, text);
+        EXPECT_EQ(std::strlen(result), std::strlen(text));
+        if (result != buffer.data())
+            std::free(result);
+    }
+}
+
+TEST(CharacterReferences, ProducedCharactersAreNotScannedAgain) {
+    EXPECT_EQ(decode_text("&#38;lt;"), "&lt;");
+    EXPECT_EQ(decode_text("&#38;#65;"), "&#65;");
+    EXPECT_EQ(decode_text("&#37;p;", '%'), "%p;");
+}
+
+TEST(Modes, CharacterContent) {
+    EXPECT_EQ(decode_text("&lt;b&gt;"), "<b>");
+    EXPECT_EQ(decode_text("&amp;lt;"), "&lt;");
+    EXPECT_EQ(decode_text("&quot;&apos;"), "\"'");
+    EXPECT_EQ(decode_text("&nbsp;"), "&nbsp;");
+    EXPECT_EQ(decode_text("a & b"), "a & b");
+    EXPECT_EQ(decode_text("&lt"), "&lt");
+    EXPECT_EQ(decode_text("a\tb\nc  "), "a\tb\nc  ");
+    EXPECT_EQ(decode_text("%p;"), "%p;");
+}
+
+TEST(Modes, CdataDecodesLineEndsOnly) {
+    EXPECT_EQ(decode_text("&lt;&#60;  \t", 'c'), "&lt;&#60;  \t");
+    EXPECT_EQ(decode_text("a\r\nb", 'c'), "a\nb");
+}
+
+TEST(Modes, EntityValuesExpandParameterEntities) {
+    EntityList parameters{{"p;", "(x)"}};
+    EXPECT_EQ(decode("&lt;", '%', parameters.list()).text, "&lt;");
+    EXPECT_EQ(decode("&#60;", '%', parameters.list()).text, "<");
+    EXPECT_EQ(decode("a%p;b", '%', parameters.list()).text, "a(x)b");
+    EXPECT_EQ(decode("%q;", '%', parameters.list()).text, "%q;");
+    EXPECT_EQ(decode("&p;", '%', parameters.list()).text, "&p;");
+}
+
+TEST(Modes, CdataAttributesTurnWhiteSpaceIntoSpaces) {
+    EXPECT_EQ(decode_text("a\tb\nc", ' '), "a b c");
+    EXPECT_EQ(decode_text("  x  ", ' '), "  x  ");
+    EXPECT_EQ(decode_text("a\r\nb", ' '), "a b");
+    EXPECT_EQ(decode_text("a\v\fb", ' '), "a  b");
+    EXPECT_EQ(decode_text("a&#32;&#32;b", ' '), "a  b");
+    EXPECT_EQ(decode_text("a&#10;b", ' '), "a\nb");
+    EXPECT_EQ(decode_text("&lt;\xA0", ' '), "<\xA0");
+}
+
+TEST(Modes, OtherAttributesAlsoCollapseAndTrimSpaces) {
+    EXPECT_EQ(decode_text("  a   b  ", '*'), "a b");
+    EXPECT_EQ(decode_text("a&#32;&#32;b", '*'), "a b");
+    EXPECT_EQ(decode_text("a&#10;b", '*'), "a\nb");
+    EXPECT_EQ(decode_text(" \t\r\n ", '*'), "");
+    EXPECT_EQ(decode_text("\ta\t&#9;", '*'), "a \t");
+    EXPECT_EQ(decode_text("", '*'), "");
+}
+
+TEST(Modes, UnknownModeDecodesCharacterReferencesAndLineEndsOnly) {
+    EXPECT_EQ(decode_text("&#65;&lt;\t\r\n", 'x'), "A&lt;\t\n");
+}
+
+TEST(Entities, DeclaredEntitiesExpandAndTheirReferencesToo) {
+    EntityList entities = predefined();
+    entities.add("e;", "[&lt;&f;]");
+    entities.add("f;", "&#x41;");
+    EXPECT_EQ(decode("x&e;y", '&', entities.list()).text, "x[<A]y");
+    EXPECT_EQ(decode("&e;", ' ', entities.list()).text, "[<A]");
+    EXPECT_EQ(decode("&e", '&', entities.list()).text, "&e");
+}
+
+TEST(Entities, ThePredefinedOnesCannotBeRedefinedAndTheFirstDeclarationWins) {
+    EntityList entities = predefined();
+    entities.add("lt;", "LESS");
+    entities.add("e;", "first");
+    entities.add("e;", "second");
+    EXPECT_EQ(decode("&lt;&e;", '&', entities.list()).text, "<first");
+}
+
+TEST(Entities, InsertedTextIsScannedTogetherWithWhatFollowsIt) {
+    EntityList entities = predefined();
+    entities.add("a;", "&am");
+    entities.add("h;", "&#6");
+    EXPECT_EQ(decode("&a;p;", '&', entities.list()).text, "&");
+    EXPECT_EQ(decode("&h;5;", '&', entities.list()).text, "A");
+}
+
+TEST(Entities, WhiteSpaceInsertedByEntitiesIsNormalisedInAttributes) {
+    EntityList entities = predefined();
+    entities.add("ws;", " \t a \n ");
+    EXPECT_EQ(decode("[&ws;]", ' ', entities.list()).text, "[   a   ]");
+    EXPECT_EQ(decode("&ws;b", '*', entities.list()).text, "a b");
+}
+
+TEST(Ownership, ShorterOrEqualReplacementsStayInPlace) {
+    EntityList entities = predefined();
+    entities.add("long;", "xy");
+    Decoded d = decode("&amp;&quot;&apos;&long;&#65;", '&', entities.list());
+    EXPECT_EQ(d.text, "&\"'xyA");
+    EXPECT_FALSE(d.moved);
+    EXPECT_FALSE(decode("plain text\r\n", '*', entities.list()).moved);
+}
+
+TEST(Ownership, ALongerReplacementMovesTheTextToAHeapBlock) {
+    EntityList entities = predefined();
+    entities.add("e;", "a much longer replacement");
+    Decoded d = decode("&e;", '&', entities.list());
+    EXPECT_EQ(d.text, "a much longer replacement");
+    EXPECT_TRUE(d.moved);
+    // "&lt;" is replaced by the five bytes "&#60;" before that is decoded.
+    EXPECT_TRUE(decode("&lt;", '&', entities.list()).moved);
+    EXPECT_TRUE(decode("&#65;&#65;&#65;&lt;", '&', entities.list()).moved);
+}
+
+TEST(Ownership, TheCallersStringIsNotWrittenPastItsTerminator) {
+    EntityList entities = predefined();
+    entities.add("e;", "a much longer replacement");
+    std::string input = "ab&e;cd&e;";
+    std::vector<char> buffer(input.begin(), input.end());
+    buffer.push_back('\0');
+    buffer.push_back('#'); // a guard byte behind the terminator
+    char *result = ezxml_decode(buffer.data(), entities.list(), '&');
+    ASSERT_NE(result, buffer.data());
+    EXPECT_STREQ(result, "aba much longer replacementcda much longer replacement");
+    EXPECT_EQ(buffer.back(), '#');
+    std::free(result);
+}
+
+TEST(Growth, ManyGrowingReferencesAllExpand) {
+    EntityList entities = predefined();
+    entities.add("e;", "0123456789");
+    std::string input, expected;
+    for (int i = 0; i < 20000; ++i) {
+        input += "&e;|";
+        expected += "0123456789|";
+    }
+    Decoded d = decode(input, '&', entities.list());
+    EXPECT_TRUE(d.moved);
+    EXPECT_EQ(d.text, expected);
+}
+
+// Ten entities, each ten references to the one before: "&lol9;" alone would
+// expand to three thousand million bytes.
+EntityList laughs(const std::string &leaf) {
+    EntityList entities = predefined();
+    entities.add("lol0;", leaf);
+    for (int level = 1; level <= 9; ++level) {
+        std::string text;
+        for (int i = 0; i < 10; ++i)
+            text += "&lol" + std::to_string(level - 1) + ";";
+        entities.add("lol" + std::to_string(level) + ";", text);
+    }
+    return entities;
+}
+
+constexpr size_t allowance = 8192;
+constexpr size_t per_input_byte = 8;
+
+TEST(ExpansionLimit, BillionLaughsStopsAtTheBoundAndLeavesTheRestUnexpanded) {
+    EntityList entities = laughs("lol");
+    std::string input = "<&lol9;>";
+    Decoded d = decode(input, '&', entities.list());
+    EXPECT_LE(d.text.size(), input.size() * (per_input_byte + 1) + allowance);
+    EXPECT_GT(d.text.size(), 1000u);
+    EXPECT_EQ(d.text.substr(0, 10), "<lollollol");
+    EXPECT_NE(d.text.find("&lol"), std::string::npos);
+    EXPECT_EQ(d.text.back(), '>');
+}
+
+TEST(ExpansionLimit, EmptyLeavesAlsoStop) {
+    // Nothing is ever output, but each expansion still counts.
+    EntityList entities = laughs("");
+    Decoded d = decode("&lol9;", '&', entities.list());
+    EXPECT_NE(d.text.find("&lol"), std::string::npos);
+    EXPECT_LE(d.text.size(), allowance);
+}
+
+TEST(ExpansionLimit, OnceReachedLaterReferencesStayToo) {
+    EntityList entities = laughs("lol");
+    Decoded d = decode("&lol9;&lt;&#65;", '&', entities.list());
+    // Character references never expand anything and are still decoded.
+    EXPECT_EQ(d.text.substr(d.text.size() - 5), "&lt;A");
+}
+
+TEST(ExpansionLimit, ExpansionWithinTheBoundIsComplete) {
+    EntityList entities = predefined();
+    entities.add("big;", std::string(allowance - 100, 'b'));
+    Decoded d = decode("&big;", '&', entities.list());
+    EXPECT_EQ(d.text, std::string(allowance - 100, 'b'));
+    // The bound grows with the input.
+    std::string input;
+    for (int i = 0; i < 2000; ++i)
+        input += "&lt;";
+    EXPECT_EQ(decode(input, '&', entities.list()).text, std::string(2000, '<'));
+}
+
+TEST(ExpansionLimit, SelfReferencesInAHandMadeListEnd) {
+    EntityList entities{{"p;", "x%p;"}, {"e;", "y&e;"}};
+    Decoded d = decode("%p;", '%', entities.list());
+    EXPECT_EQ(d.text.substr(0, 4), "xxxx");
+    EXPECT_NE(d.text.find("%p;"), std::string::npos);
+    Decoded e = decode("&e;", '&', entities.list());
+    EXPECT_EQ(e.text.substr(0, 4), "yyyy");
+    EXPECT_NE(e.text.find("&e;"), std::string::npos);
+}
+
+TEST(EntityGuard, DirectAndIndirectReferences) {
+    EntityList entities = predefined();
+    entities.add("b;", "&a;");
+    entities.add("d;", "&b;");
+    char a[] = "a;";
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("x&a;y"), entities.list()), 0);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("&b;"), entities.list()), 0);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("x &d; y"), entities.list()), 0);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("&c;"), entities.list()), 1);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("%a;"), entities.list()), 1);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>("&#97;&lt;a;"), entities.list()), 1);
+    EXPECT_EQ(ezxml_ent_ok(a, const_cast<char *>(""), entities.list()), 1);
+    char ab[] = "ab;";
+    EXPECT_EQ(ezxml_ent_ok(ab, const_cast<char *>("&a;"), entities.list()), 1);
+}
+
+TEST(EntityGuard, EndsOnAListThatAlreadyHoldsACycle) {
+    EntityList entities{{"x;", "&y;"}, {"y;", "&x;"}};
+    char z[] = "z;";
+    EXPECT_EQ(ezxml_ent_ok(z, const_cast<char *>("&x;"), entities.list()), 1);
+    char y[] = "y;";
+    EXPECT_EQ(ezxml_ent_ok(y, const_cast<char *>("&x;"), entities.list()), 0);
+}
+
+TEST(EntityGuard, LongChain) {
+    EntityList entities = predefined();
+    entities.add("e0;", "&top;");
+    for (int i = 1; i < 5000; ++i)
+        entities.add("e" + std::to_string(i) + ";", "-&e" + std::to_string(i - 1) + ";-");
+    char top[] = "top;";
+    char other[] = "other;";
+    EXPECT_EQ(ezxml_ent_ok(top, const_cast<char *>("&e4999;"), entities.list()), 0);
+    EXPECT_EQ(ezxml_ent_ok(other, const_cast<char *>("&e4999;"), entities.list()), 1);
+}
+
+TEST(EntityGuard, WideFanOutIsAnsweredWithoutFollowingEveryPath) {
+    // Each level references the one below twice: 2^60 paths, 61 texts.
+    EntityList entities = predefined();
+    entities.add("f0;", "leaf &target;");
+    for (int i = 1; i <= 60; ++i) {
+        std::string below = "&f" + std::to_string(i - 1) + ";";
+        entities.add("f" + std::to_string(i) + ";", below + " " + below);
+    }
+    char target[] = "target;";
+    char other[] = "other;";
+    EXPECT_EQ(ezxml_ent_ok(other, const_cast<char *>("&f60;"), entities.list()), 1);
+    EXPECT_EQ(ezxml_ent_ok(target, const_cast<char *>("&f60;"), entities.list()), 0);
+}
+
+} // namespace
