@@ -147,7 +147,7 @@ void format_field(const settings_field &field, const_record_bytes record,
 }
 
 bool store_field(const settings_field &field, std::string_view value, record_bytes record,
-                 char (&why)[160]) {
+                 char (&why)[field_error_capacity]) {
     unsigned char *at = record.data() + field.offset;
     const int shown = value.size() > 40 ? 40 : static_cast<int>(value.size());
     switch (field.kind) {

@@ -33,9 +33,11 @@ constexpr size_t field_value_capacity = NVCFG_HTTP_PASSWORD_CAPACITY;
 void format_field(const settings_field &field, const_record_bytes record,
                   char (&out)[field_value_capacity]);
 
+constexpr size_t field_error_capacity = 160;
+
 /* Stores the value given as text into the record. On bad input the record is
  * left as it was, false is returned and why holds a short explanation. */
 bool store_field(const settings_field &field, std::string_view value, record_bytes record,
-                 char (&why)[160]);
+                 char (&why)[field_error_capacity]);
 
 #endif

@@ -132,7 +132,7 @@ int set_values(const char *path, int count, char **pairs) {
         if (field == nullptr) {
             return exit_failed;
         }
-        char reason[160];
+        char reason[field_error_capacity];
         if (!store_field(*field, pairs[i + 1], record, reason)) {
             std::fprintf(stderr, "settingsdb: %s: %s\n", pairs[i], reason);
             return exit_failed;
