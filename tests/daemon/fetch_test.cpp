@@ -1,0 +1,243 @@
+// Fetching with the real wget from an HTTP server on 127.0.0.1, and the
+// refusals that stop a download before anything runs.
+#include "daemon/fetch.h"
+
+#include "support/http_server.h"
+#include "support/log_recorder.h"
+#include "support/settings.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using events = std::vector<std::string>;
+
+const std::string wget_failed = "Cfgwatch error: wget call failed\n";
+const std::string invalid_filename = "Cfgwatch error: Invalid filename\n";
+const std::string invalid_server = "Cfgwatch error: Invalid server\n";
+
+std::vector<std::string> targets(const http_server &server) {
+    std::vector<std::string> out;
+    for (const http_request &request : server.requests()) {
+        out.push_back(request.target);
+    }
+    return out;
+}
+
+class Fetch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        clear_recorded_events();
+        // wget talks to the test server directly, whatever the machine's
+        // proxy settings or start-up file say.
+        for (const char *variable :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
+            unsetenv(variable);
+        }
+        setenv("WGETRC", root.write("wgetrc", "").c_str(), 1);
+    }
+
+    int fetch(const std::string &name, const std::string &server) {
+        return fetch_file_into(settings.get(), name.c_str(), server.c_str(), downloads.c_str());
+    }
+
+    // Serves the files in `files` by request target; 404 for anything else.
+    http_server serve_files() {
+        return http_server([this](const http_request &request) {
+            auto found = files.find(request.target);
+            return found == files.end() ? http_not_found() : http_ok(found->second);
+        });
+    }
+
+    temp_dir root;
+    std::string downloads = root.file("new");
+    std::unique_ptr<nvcfg> settings = blank_settings();
+    std::map<std::string, std::string> files;
+};
+
+} // namespace
+
+TEST_F(Fetch, DownloadsIntoACreatedDirectory) {
+    files["/prov/001a2b3c4d5e.xml"] = "<cfg>1</cfg>\n";
+    http_server server = serve_files();
+    ASSERT_FALSE(file_exists(downloads));
+    EXPECT_EQ(fetch("001a2b3c4d5e.xml", server.url() + "/prov"), 1);
+    EXPECT_EQ(read_file(downloads + "/001a2b3c4d5e.xml"), "<cfg>1</cfg>\n");
+    EXPECT_EQ(targets(server), (std::vector<std::string>{"/prov/001a2b3c4d5e.xml"}));
+    EXPECT_EQ(recorded_events(), events{});
+}
+
+TEST_F(Fetch, WholeNameInTheUrlBaseNameLocally) {
+    files["/cfg/a.xml"] = "<a/>";
+    http_server server = serve_files();
+    EXPECT_EQ(fetch("cfg/a.xml", server.url()), 1);
+    EXPECT_EQ(read_file(downloads + "/a.xml"), "<a/>");
+    EXPECT_EQ(targets(server), (std::vector<std::string>{"/cfg/a.xml"}));
+}
+
+TEST_F(Fetch, DoubleSlashOfThePrefixModeReachesTheServer) {
+    files["/cfg//001a2b3c4d5e.xml"] = "<b/>";
+    http_server server = serve_files();
+    EXPECT_EQ(fetch("cfg//001a2b3c4d5e.xml", server.url()), 1);
+    EXPECT_EQ(read_file(downloads + "/001a2b3c4d5e.xml"), "<b/>");
+}
+
+TEST_F(Fetch, OverwritesAnEarlierDownload) {
+    files["/a.xml"] = "new";
+    http_server server = serve_files();
+    ASSERT_EQ(mkdir(downloads.c_str(), 0700), 0);
+    root.write("new/a.xml", "old old old");
+    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_EQ(read_file(downloads + "/a.xml"), "new");
+}
+
+TEST_F(Fetch, MissingFileFailsAndLeavesNoLocalFile) {
+    http_server server = serve_files();
+    ASSERT_EQ(mkdir(downloads.c_str(), 0700), 0);
+    root.write("new/a.xml", "stale");
+    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{wget_failed});
+    EXPECT_FALSE(file_exists(downloads + "/a.xml"));
+}
+
+TEST_F(Fetch, PartialDownloadIsDeleted) {
+    http_server server(
+        [](const http_request &) { return http_cut_short(std::string(100, 'p'), 100000); });
+    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{wget_failed});
+    EXPECT_FALSE(file_exists(downloads + "/a.xml"));
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(Fetch, CredentialsAreSentWhenAUserIsSet) {
+    set_text(settings->autoprov_http_user, "phone");
+    set_text(settings->autoprov_http_password, "pa55");
+    http_server server([](const http_request &request) {
+        return request.authorization == "Basic cGhvbmU6cGE1NQ==" ? http_ok("<secret/>")
+                                                                 : http_unauthorized();
+    });
+    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_EQ(read_file(downloads + "/a.xml"), "<secret/>");
+    EXPECT_EQ(server.requests().back().authorization, "Basic cGhvbmU6cGE1NQ==");
+    EXPECT_EQ(recorded_events(), events{});
+}
+
+TEST_F(Fetch, PasswordWithoutUserIsNeverSent) {
+    set_text(settings->autoprov_http_password, "pa55");
+    http_server server([](const http_request &request) {
+        return request.authorization.empty() ? http_unauthorized() : http_ok("<leak/>");
+    });
+    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{wget_failed});
+    for (const http_request &request : server.requests()) {
+        EXPECT_EQ(request.authorization, "");
+    }
+}
+
+TEST_F(Fetch, ShellMetacharactersInTheServerTextAreNotInterpreted) {
+    const std::string marker = root.file("ran");
+    http_server server([](const http_request &) { return http_ok("<x/>"); });
+    const std::string server_text = server.url() + "/$(touch " + marker + ");touch${IFS}" + marker;
+    fetch("a.xml", server_text);
+    EXPECT_FALSE(file_exists(marker));
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_NE(server.requests()[0].target.find("touch"), std::string::npos);
+}
+
+TEST_F(Fetch, ServerTextThatReadsAsAnOptionIsRefused) {
+    for (const char *server : {"-e", "--execute=x", "-"}) {
+        clear_recorded_events();
+        EXPECT_EQ(fetch("a.xml", server), 0);
+        EXPECT_EQ(recorded_events(), events{invalid_server}) << server;
+    }
+    settings->autoprov_use_tftp = 1;
+    clear_recorded_events();
+    EXPECT_EQ(fetch("a.xml", "-x"), 0);
+    EXPECT_EQ(recorded_events(), events{invalid_server});
+    EXPECT_FALSE(file_exists(downloads));
+}
+
+TEST_F(Fetch, NamesWithoutAFileOfTheirOwnAreRefusedBeforeAnythingRuns) {
+    http_server server = serve_files();
+    for (const char *name : {"", "cfg/", ".", "..", "x/..", "x/.", "/"}) {
+        clear_recorded_events();
+        EXPECT_EQ(fetch(name, server.url()), 0) << '"' << name << '"';
+        EXPECT_EQ(recorded_events(), events{invalid_filename}) << '"' << name << '"';
+    }
+    EXPECT_EQ(server.requests().size(), 0u);
+    EXPECT_FALSE(file_exists(downloads));
+}
+
+TEST_F(Fetch, LocalPathOver255CharactersIsRefusedNotCut) {
+    http_server server = serve_files();
+    const size_t room = 255 - (downloads.size() + 1);
+    const std::string too_long(room + 1, 'f');
+    EXPECT_EQ(fetch("dir/" + too_long, server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{invalid_filename});
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(Fetch, LocalPathOfExactly255CharactersFits) {
+    // Over HTTP such a name makes the command line too long anyway; the TFTP
+    // command line leaves room, so the next step shows: with no client on
+    // PATH the call itself fails.
+    settings->autoprov_use_tftp = 1;
+    const size_t room = 255 - (downloads.size() + 1);
+    const std::string saved = getenv("PATH");
+    setenv("PATH", root.path().c_str(), 1);
+    int too_long = fetch(std::string(room + 1, 'f'), "127.0.0.1");
+    events refused = recorded_events();
+    clear_recorded_events();
+    int fits = fetch(std::string(room, 'f'), "127.0.0.1");
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(too_long, 0);
+    EXPECT_EQ(refused, events{invalid_filename});
+    EXPECT_EQ(fits, 0);
+    EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
+}
+
+TEST_F(Fetch, OverLongCommandLineIsNotRun) {
+    http_server server = serve_files();
+    const std::string name = std::string(600, 'd') + "/a.xml";
+    EXPECT_EQ(fetch(name, server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{wget_failed});
+    EXPECT_EQ(server.requests().size(), 0u);
+    EXPECT_FALSE(file_exists(downloads + "/a.xml"));
+}
+
+TEST_F(Fetch, TftpRefusesNamesWithDirectoriesOrOptionsBeforeAnythingRuns) {
+    settings->autoprov_use_tftp = 1;
+    for (const char *name :
+         {"dir/0a1b2c3d4e5f.xml", "cfg//000000ef.xml", "-x.xml", "--help", "", ".", ".."}) {
+        clear_recorded_events();
+        EXPECT_EQ(fetch(name, "127.0.0.1"), 0) << '"' << name << '"';
+        EXPECT_EQ(recorded_events(), events{invalid_filename}) << '"' << name << '"';
+    }
+    EXPECT_FALSE(file_exists(downloads));
+}
+
+TEST_F(Fetch, TftpOverLongCommandLineIsNotRun) {
+    settings->autoprov_use_tftp = 1;
+    // The local path fits its 255 characters, the command line does not.
+    const std::string server(300, '1');
+    EXPECT_EQ(fetch("a.xml", server), 0);
+    EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
+    EXPECT_FALSE(file_exists(downloads + "/a.xml"));
+}
+
+TEST_F(Fetch, TftpClientThatCannotBeStartedFails) {
+    settings->autoprov_use_tftp = 1;
+    const std::string saved = getenv("PATH");
+    setenv("PATH", root.path().c_str(), 1);
+    int result = fetch("a.xml", "127.0.0.1");
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
+}
