@@ -5,7 +5,6 @@
 #include "daemon/triggers.h"
 #include "platform/nvcfg.h"
 
-#include <cstdio>
 #include <unistd.h>
 
 int main() {
@@ -15,8 +14,7 @@ int main() {
     if (!daemon_may_start(get_config(&record), &record)) {
         return 0;
     }
-    puts("Starting autoprov main loop...");
-    fflush(stdout);
+    announce_main_loop();
 
     trigger_state state{};
     const tick_environment environment = device_tick_environment();

@@ -2,6 +2,7 @@
 
 #include "platform/sysbus.h"
 
+#include <cstdio>
 #include <cstring>
 
 bool daemon_may_start(int config_status, const nvcfg *record) {
@@ -21,4 +22,9 @@ bool daemon_may_start(int config_status, const nvcfg *record) {
         return false;
     }
     return true;
+}
+
+void announce_main_loop() {
+    puts("Starting autoprov main loop...");
+    fflush(stdout);
 }

@@ -9,4 +9,8 @@
  * is switched off, or no trigger could ever fire; true otherwise. */
 bool daemon_may_start(int config_status, const nvcfg *record);
 
+/* Tells whoever started the daemon, on standard output and at once, that
+ * the checks passed and the loop begins. */
+void announce_main_loop();
+
 #endif

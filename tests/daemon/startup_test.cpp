@@ -4,10 +4,13 @@
 
 #include "support/log_recorder.h"
 #include "support/settings.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -73,4 +76,22 @@ TEST_F(Startup, TimeFieldWithoutTerminatorIsNotSixCharacters) {
     std::memset(settings->autoprov_time_of_day, '0', sizeof settings->autoprov_time_of_day);
     EXPECT_FALSE(starts());
     EXPECT_EQ(recorded_events(), events{never_hit});
+}
+
+TEST(StartLine, WrittenToStandardOutputAndFlushed) {
+    clear_recorded_events();
+    temp_dir directory;
+    const std::string captured = directory.file("stdout");
+    fflush(stdout);
+    int saved = dup(fileno(stdout));
+    ASSERT_NE(freopen(captured.c_str(), "w", stdout), nullptr);
+    setvbuf(stdout, nullptr, _IOFBF, 4096);
+    announce_main_loop();
+    // Read before anything else flushes: the line must already be there.
+    const std::string written = read_file(captured);
+    fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    EXPECT_EQ(written, "Starting autoprov main loop...\n");
+    EXPECT_EQ(recorded_events(), events{});
 }
