@@ -233,10 +233,16 @@ TEST(Writer, AStartPositionPastTheEndOfTheParentsTextReadsNothingBeyondIt) {
                       reinterpret_cast<char ***>(EZXML_NIL));
         EXPECT_EQ(out.text(), "\n<c></c>\nb") << start;
     }
+    // A start between the text's end and the element's offset.
+    ezxml *far = ezxml_add_child(root, "far", 10);
+    Output beyond;
+    ezxml_toxml_r(far, &beyond.buffer, &beyond.length, &beyond.capacity, 5,
+                  reinterpret_cast<char ***>(EZXML_NIL));
+    EXPECT_EQ(beyond.text(), "\n<far></far>\n");
     Output from_start;
     ezxml_toxml_r(child, &from_start.buffer, &from_start.length, &from_start.capacity, 0,
                   reinterpret_cast<char ***>(EZXML_NIL));
-    EXPECT_EQ(from_start.text(), "a\n<c></c>\nb");
+    EXPECT_EQ(from_start.text(), "a\n<c></c>\nb\n<far></far>\n");
     ezxml_free(root);
 }
 
