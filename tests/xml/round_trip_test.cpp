@@ -218,11 +218,11 @@ struct Generator {
             char quote = chance(50) ? '"' : '\'';
             out += " " + attribute + "=" + quote + text(true, quote) + quote;
         }
-        if (depth > 5 || chance(20))
+        if (depth > 6 || (depth > 0 && chance(15)))
             return out + "/>";
         out += ">";
-        for (size_t n = below(5); n; --n) {
-            switch (below(6)) {
+        for (size_t n = 1 + below(5); n; --n) {
+            switch (below(7)) {
             case 0:
                 out += "<![CDATA[" + std::string("<&>]") + text(false) + "]]>";
                 break;
@@ -234,6 +234,7 @@ struct Generator {
                 break;
             case 3:
             case 4:
+            case 5:
                 out += element(depth + 1);
                 break;
             default:
@@ -285,8 +286,8 @@ TEST(RoundTrip, GeneratedDocuments) {
         EXPECT_EQ(instruction_contents(second.root, "t"), instruction_contents(first.root, "t"));
     }
     // The generator really makes trees, not single elements.
-    EXPECT_GT(elements, 1000u);
-    EXPECT_GT(nested, 100u);
+    EXPECT_GT(elements, 2000u);
+    EXPECT_GT(nested, 150u);
 }
 
 TEST(RoundTrip, AMillionDeepDocument) {
