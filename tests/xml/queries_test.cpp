@@ -367,3 +367,71 @@ TEST(RecordErrorLength, ExactlyFittingMessageIsKeptWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// The same queries on documents the parser built from text.
+struct ParsedText {
+    explicit ParsedText(const std::string &xml) : buffer(xml) {
+        root = ezxml_parse_str(buffer.data(), buffer.size());
+    }
+    ~ParsedText() { ezxml_free(root); }
+    std::string buffer; // the parse buffer; stays the caller's
+    ezxml *root;
+};
+
+TEST(ParsedDocument, RepeatedAttributeYieldsTheFirstValue) {
+    ParsedText p("<r x=\"1\" y='2' x=\"3\"/>");
+    ASSERT_STREQ(ezxml_error(p.root), "");
+    EXPECT_STREQ(ezxml_attr(p.root, "x"), "1");
+    EXPECT_STREQ(ezxml_attr(p.root, "y"), "2");
+    EXPECT_EQ(check_tree(p.root), "");
+}
+
+TEST(ParsedDocument, DeclaredDefaultsAndOwnValues) {
+    ParsedText p("<!DOCTYPE r [<!ATTLIST item kind CDATA 'plain' id ID #IMPLIED>]>"
+                 "<r><item/><item kind='own'/></r>");
+    ASSERT_STREQ(ezxml_error(p.root), "");
+    ezxml *first = ezxml_child(p.root, "item");
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(ezxml_attr(first, "kind"), "plain");
+    EXPECT_EQ(ezxml_attr(first, "id"), nullptr);
+    EXPECT_STREQ(ezxml_attr(ezxml_idx(first, 1), "kind"), "own");
+    EXPECT_EQ(ezxml_attr(p.root, "kind"), nullptr);
+}
+
+TEST(ParsedDocument, InstructionsBeforeAndAfterTheRootInOrder) {
+    ParsedText p("<?xml version=\"1.0\"?><?t a?><r><?u x?><?t b?></r><?t c?>");
+    ASSERT_STREQ(ezxml_error(p.root), "");
+    const char **t = ezxml_pi(p.root, "t");
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t[0], "a");
+    EXPECT_STREQ(t[1], "b");
+    EXPECT_STREQ(t[2], "c");
+    EXPECT_EQ(t[3], nullptr);
+    EXPECT_EQ(ezxml_pi(p.root, "xml"), const_cast<const char **>(EZXML_NIL));
+}
+
+TEST(ParsedDocument, PathsAndSameNameChains) {
+    ParsedText p("<c><MiscSettings><AutoprovFile>one</AutoprovFile>"
+                 "<Other/><AutoprovFile>two</AutoprovFile></MiscSettings></c>");
+    ASSERT_STREQ(ezxml_error(p.root), "");
+    ezxml *files = ezxml_get(p.root, "MiscSettings", 0, "AutoprovFile", -1);
+    ASSERT_NE(files, nullptr);
+    EXPECT_STREQ(files->text, "one");
+    ASSERT_NE(files->next, nullptr);
+    EXPECT_STREQ(files->next->text, "two");
+    EXPECT_EQ(files->next->next, nullptr);
+    EXPECT_EQ(ezxml_get(p.root, "MiscSettings", 0, "AutoprovFile", 1, ""), files->next);
+    EXPECT_EQ(ezxml_get(p.root, "Missing", 0, "AutoprovFile", 0, nullptr), nullptr);
+    EXPECT_EQ(check_tree(p.root), "");
+}
+
+TEST(ParsedDocument, ErrorTextOfCleanAndFailedParses) {
+    ParsedText clean("<r/>");
+    EXPECT_STREQ(ezxml_error(clean.root), "");
+    ParsedText failed("<r>\n<a>\n</r>");
+    EXPECT_STREQ(ezxml_error(failed.root), "[error near line 3]: unexpected closing tag </r>");
+}
+
+} // namespace
