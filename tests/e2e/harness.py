@@ -202,14 +202,17 @@ class DaemonTest(unittest.TestCase):
         self.workspace = Workspace(self)
 
     def run_daemon(self, record=None, lease=None, old=None, new=None, idle=False,
-                   ticks=1, start=None, record_file_missing=False, check_stderr=True):
+                   ticks=1, start=None, record_file_missing=False, check_stderr=True,
+                   modes=None, bounding_set=None):
         """Runs the installed cfgwatch for `ticks` ticks of the fake clock.
 
         record: settings fields for the installed settings tool; lease: the
         text of /run/systemd/netif/leases/2; old/new: {name: bytes} laid out in
         /tmp/old and /tmp/new beforehand; idle: create /tmp/idle (True) or make it a
         non-empty directory that "rm" cannot remove ("directory"); start: the
-        fake clock's first moment (seconds since the epoch, UTC)."""
+        fake clock's first moment (seconds since the epoch, UTC); modes:
+        {path: octal mode} applied inside the namespace before the start;
+        bounding_set: capabilities the daemon runs without."""
         ws = self.workspace
         run_id = len(os.listdir(ws.path))
         scenario = ws.sub("run%d" % run_id, "scenario")
@@ -232,6 +235,13 @@ class DaemonTest(unittest.TestCase):
             ws.sub("run%d" % run_id, "scenario", "idle", "keep")
         elif idle:
             open(os.path.join(scenario, "idle"), "w").close()
+        if modes:
+            with open(os.path.join(scenario, "modes"), "w") as f:
+                for path, mode in modes.items():
+                    f.write("%o %s\n" % (mode, path))
+        if bounding_set:
+            with open(os.path.join(scenario, "bounding-set"), "w") as f:
+                f.write(bounding_set)
         trace_file = os.path.join(output, "trace")
         environment = {
             "PATH": "%s:/usr/bin:/bin" % os.path.join(PREFIX, "bin"),

@@ -9,6 +9,9 @@
 # SCENARIO_DIR may hold: lease (copied to /run/systemd/netif/leases/2),
 # old/ (copied to /tmp/old), new/ (copied to /tmp/new), idle (a file: creates
 # the marker /tmp/idle; a directory: copied there, so that removing it fails),
+# modes (lines "MODE PATH", applied with chmod after the layout), bounding-set
+# (capabilities to drop, as setpriv --bounding-set takes them, e.g.
+# "-dac_override,-dac_read_search": file permissions then bind root too),
 # env (lines NAME=VALUE, the program's whole environment), resolv.conf
 # (placed over /etc/resolv.conf).
 # OUTPUT_DIR receives: stdout, stderr, status, new/ and old/ (copies of
@@ -79,6 +82,16 @@ elif [ -e "$scenario/idle" ]; then
     : >/tmp/idle
 fi
 
+if [ -f "$scenario/modes" ]; then
+    while read -r mode path; do
+        chmod "$mode" "$path"
+    done <"$scenario/modes"
+fi
+restrict=
+if [ -f "$scenario/bounding-set" ]; then
+    restrict="setpriv --bounding-set=$(cat "$scenario/bounding-set")"
+fi
+
 # The environment file names paths as the caller sees them.
 set --
 while IFS= read -r line; do
@@ -90,7 +103,7 @@ done <"$scenario/env"
 cd /
 set +e
 # The guard only matters when the fake clock fails to end the run.
-env -i "$@" timeout -s KILL 300 "$program" >"$output/stdout" 2>"$output/stderr" </dev/null
+env -i "$@" timeout -s KILL 300 $restrict "$program" >"$output/stdout" 2>"$output/stderr" </dev/null
 status=$?
 set -e
 echo "$status" >"$output/status"

@@ -76,6 +76,28 @@ class CompareTest(DaemonTest):
         self.assertEqual(run.messages()[2:], ["Cfgwatch failed to open /tmp/old/%s..." % MAC_FILE])
         self.assertEqual(run.resets(), 1)
 
+    def test_download_that_cannot_be_read(self):
+        # Without the capability to override file permissions, root too is
+        # refused a file that only its owner may write: wget can still fill it,
+        # the comparison cannot read it.
+        served = APPLIED.replace(b"1", b"2")
+        with HttpServer({MAC_FILE: served}) as server:
+            run = self.run_daemon(
+                record={"autoprov_idle_minutes": 10, "mac_address": MAC,
+                        "autoprov_server": server.url},
+                old={MAC_FILE: APPLIED}, new={MAC_FILE: b""}, idle=True, ticks=1,
+                modes={"/tmp/new/" + MAC_FILE: 0o200},
+                bounding_set="-dac_override,-dac_read_search")
+        self.assertLoopRan(run, 1)
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+        self.assertEqual(run.new, {MAC_FILE: served})
+        # Whatever the pass does with an unreadable file afterwards, the
+        # comparison's own line comes right after the download.
+        self.assertEqual(run.messages()[:3], [
+            IDLE, LOOKING % (MAC_FILE, server.url),
+            "Cfgwatch failed to open /tmp/new/%s..." % MAC_FILE])
+        self.assertEqual(run.resets(), 0)
+
     def test_daemon_goes_on_when_reset_returns(self):
         # The host's reset only reports the request, so the loop carries on.
         run = self.compare(APPLIED.replace(b"1", b"2"), APPLIED, ticks=3)
