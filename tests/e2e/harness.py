@@ -30,6 +30,8 @@ def program(name):
 
 
 def check_environment(test):
+    if os.geteuid() != 0:
+        test.fail("the end-to-end tests need root: they mount tmpfs in private namespaces")
     if not PREFIX or not os.path.isdir(PREFIX):
         test.fail("E2E_PREFIX does not name an installation; run through ctest")
     if not WORK_DIR:
