@@ -55,6 +55,17 @@ class DiscoveryTest(DaemonTest):
         self.assertEqual(run.messages()[1], FOUND % (43, server.url))
         self.assertEqual(server.paths(), ["/" + MAC_FILE])
 
+    def test_option_43_drops_unprintable_bytes_and_keeps_printable_ones(self):
+        with HttpServer({MAC_FILE: CONTENT}) as server:
+            host, port = address(server).split(":")
+            # A length byte 0x68 is the printable 'h' and stays; the 0x02 and
+            # 0x1f between the parts are not printable and drop out.
+            value = ("01" + "68" + "ttp://".encode().hex() + "1f" + host.encode().hex() + "02" +
+                     (":" + port).encode().hex())
+            run = self.check_once(lease(vendor=value))
+        self.assertEqual(run.messages()[1], FOUND % (43, server.url))
+        self.assertEqual(server.paths(), ["/" + MAC_FILE])
+
     def test_option_72_first_address_only(self):
         with HttpServer({MAC_FILE: CONTENT}) as server:
             run = self.check_once(lease(www=address(server) + " 127.0.0.1:9"))
