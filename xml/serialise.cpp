@@ -133,6 +133,12 @@ const char *name_of(const ezxml *e) {
     return e->name ? e->name : "";
 }
 
+// A text is never null by the tree's rules; a tree built wrongly by hand
+// still must not crash the writer.
+const char *text_of(const ezxml *e) {
+    return e && e->text ? e->text : "";
+}
+
 // Where in text the position `offset` lies, never past the text's end.
 size_t clamp_to_text(const char *text, size_t offset) {
     return strnlen(text, offset);
@@ -228,7 +234,7 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
     // It goes down along `child`, across along `ordered` and back up along
     // `parent`; `depth` says how far below the starting level it is.
     ezxml *e = xml;
-    const char *text = e->parent ? e->parent->text : "";
+    const char *text = text_of(e->parent);
     size_t position = clamp_to_text(text, start);
     size_t depth = 0;
     for (;;) {
@@ -243,13 +249,13 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
         append(out, ">");
 
         if (e->child) {
-            text = e->text;
+            text = text_of(e);
             position = 0;
             e = e->child;
             ++depth;
             continue;
         }
-        append_escaped(out, e->text, SIZE_MAX, text_mode);
+        append_escaped(out, text_of(e), SIZE_MAX, text_mode);
 
         // Close elements until one has a successor in document order.
         for (;;) {
@@ -264,7 +270,7 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
                 return *s;
             --depth;
             e = e->parent;
-            text = e->parent ? e->parent->text : "";
+            text = text_of(e->parent);
         }
         e = e->ordered;
     }
