@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -507,6 +508,100 @@ TEST(ParsedDocuments, BillionLaughsParsesSmall) {
     for (ezxml *l = ezxml_child(m.root, "l"); l; l = l->next)
         total += std::strlen(l->text);
     EXPECT_LE(total, 50u * (6 * 9 + 8192));
+}
+
+} // namespace
+
+namespace {
+
+// ------------------------------------------------------------ hostile input
+
+// Subsets made of declarations, each whole or broken off at a random point
+// or with a random piece cut out or put in, so that every way of breaking
+// one is met somewhere.
+std::string random_subset(std::mt19937 &random) {
+    static const char *declarations[] = {
+        "<!ENTITY e 'v&e;'>",
+        "<!ENTITY % p \"%p;x\">",
+        "<!ENTITY % q 'q%p;q'>",
+        "<!ENTITY e SYSTEM 'f'>",
+        "<!ENTITY  f\t'&#-256;&#x41;&f;&e;'>",
+        "<!ENTITY a '&b;'>",
+        "<!ENTITY b '&a;'>",
+        "<!ATTLIST a b CDATA 'x' c ID #IMPLIED d (x|y) \"y\" e NOTATION (n) #REQUIRED "
+        "f CDATA #FIXED '&e;'>",
+        "<!ATTLIST a g NMTOKENS ' &e; x '>",
+        "<!-- <!ENTITY c 'x'> -->",
+        "<?t c?>",
+        "<!ELEMENT a (#PCDATA)>",
+        "%p;",
+        "\n"};
+    static const char *pieces[] = {"<", ">", "'", "\"", "%", "&", "#", "(", ")", " ", ";", "\0"};
+    auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    std::string out;
+    for (size_t n = below(8); n; --n) {
+        std::string d = declarations[below(std::size(declarations))];
+        switch (below(4)) {
+        case 0:
+            d.resize(below(d.size() + 1));
+            break;
+        case 1:
+            d.erase(below(d.size()), 1 + below(3));
+            break;
+        case 2:
+            d.insert(below(d.size() + 1), std::string(pieces[below(std::size(pieces))], 1));
+            break;
+        default:
+            break;
+        }
+        out += d;
+    }
+    return out;
+}
+
+TEST(HostileSubsets, RandomFragmentsNeverReachOutsideTheSubset) {
+    std::mt19937 random(7);
+    int with_entities = 0, with_defaults = 0, with_errors = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = random_subset(random);
+        SCOPED_TRACE(text);
+        // Exactly the subset and the byte its terminator replaces, on the
+        // heap, so that any access beyond is caught by the address checker.
+        char *buffer = static_cast<char *>(std::malloc(text.size() + 1));
+        std::memcpy(buffer, text.data(), text.size());
+        buffer[text.size()] = ']';
+        ezxml *root = ezxml_new(nullptr);
+        ezxml_document *doc = reinterpret_cast<ezxml_document *>(root);
+        doc->work_start = buffer;
+        doc->work_end = buffer + text.size() + 1;
+        doc->standalone = round % 2;
+        int result = ezxml_internal_dtd(doc, buffer, text.size());
+        EXPECT_EQ(result, doc->error_text[0] == '\0' ? 1 : 0);
+        EXPECT_EQ(buffer[text.size()], '\0');
+        EXPECT_EQ(check_tree(root), "");
+        with_entities += !declared_entities(doc).empty();
+        with_defaults += doc->default_attributes[0] != nullptr;
+        with_errors += result == 0;
+        ezxml_free(root);
+        std::free(buffer);
+    }
+    // The rounds met declarations that took effect as well as broken ones.
+    EXPECT_GT(with_entities, 300);
+    EXPECT_GT(with_defaults, 300);
+    EXPECT_GT(with_errors, 300);
+}
+
+TEST(HostileSubsets, RandomFragmentsThroughTheParser) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 1000; ++round) {
+        std::string text = "<!DOCTYPE r [" + random_subset(random) + "]><r a='&e; &p;'>&e;</r>";
+        SCOPED_TRACE(text);
+        parsed_document d(text);
+        EXPECT_EQ(check_tree(d.root), "");
+        char *written = ezxml_toxml(d.root);
+        ASSERT_NE(written, nullptr);
+        std::free(written);
+    }
 }
 
 } // namespace
