@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -388,6 +389,48 @@ TEST(EntityGuard, WideFanOutIsAnsweredWithoutFollowingEveryPath) {
     char other[] = "other;";
     EXPECT_EQ(ezxml_ent_ok(other, const_cast<char *>("&f60;"), entities.list()), 1);
     EXPECT_EQ(ezxml_ent_ok(target, const_cast<char *>("&f60;"), entities.list()), 0);
+}
+
+TEST(HostileText, RandomReferencesStayWithinTheirBufferAndBound) {
+    // Pieces of references, broken and whole, against a list that holds
+    // nesting, self-reaching and growing entities.
+    static const char *pieces[] = {"&",  "#",    "x",   "X",    "-",     "0",     "9",
+                                   "65", "FFFF", ";",   "%",    "e;",    "p;",    "lt;",
+                                   "&#", "&#x",  "&e;", "%p;",  "&lt;",  "\r",    "\n",
+                                   "\t", " ",    "a",   "\xC3", "&big;", "&self;"};
+    EntityList entities = predefined();
+    entities.add("e;", "[&lt;&e2;]");
+    entities.add("e2;", "&#x20AC;&#-256;");
+    entities.add("p;", "%p;%p;");
+    entities.add("self;", "&self;&self;");
+    entities.add("big;", std::string(3000, 'B'));
+    std::mt19937 random(3);
+    auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    size_t moved = 0;
+    for (int round = 0; round < 5000; ++round) {
+        std::string input;
+        for (size_t n = below(30); n; --n)
+            input += pieces[below(std::size(pieces))];
+        char mode = "&c *%x"[below(6)];
+        SCOPED_TRACE(input + " in mode " + mode);
+        // The exact bytes and a guard behind the terminator.
+        char *buffer = static_cast<char *>(std::malloc(input.size() + 2));
+        std::memcpy(buffer, input.c_str(), input.size() + 1);
+        buffer[input.size() + 1] = '#';
+        char *result = ezxml_decode(buffer, entities.list(), mode);
+        ASSERT_NE(result, nullptr);
+        size_t length = std::strlen(result);
+        EXPECT_LE(length, input.size() * (per_input_byte + 1) + allowance);
+        EXPECT_EQ(buffer[input.size() + 1], '#');
+        if (result != buffer) {
+            ++moved;
+            std::free(result);
+        } else {
+            EXPECT_LE(length, input.size());
+        }
+        std::free(buffer);
+    }
+    EXPECT_GT(moved, 500u);
 }
 
 } // namespace
