@@ -1,7 +1,8 @@
 #include "support/chain_check.h"
 
 #include <cstring>
-#include <map>
+#include <string_view>
+#include <unordered_map>
 #include <sstream>
 #include <unordered_set>
 #include <vector>
@@ -35,13 +36,25 @@ std::string check_children(const ezxml *parent, std::unordered_set<const ezxml *
         pending.push_back(c);
     }
 
+    if (children.empty())
+        return "";
+    if (children.size() == 1) {
+        // The common case of deep trees, without building any tables.
+        const ezxml *only = children.front();
+        if (only->sibling)
+            return "sibling chain of " + label(parent) + " runs past its only child";
+        if (only->next)
+            return "same-name chain of " + label(parent) + " runs past its only child";
+        return "";
+    }
+
     // Expected: per name, the children in document order.
-    std::map<std::string, std::vector<const ezxml *>> by_name;
+    std::unordered_map<std::string_view, std::vector<const ezxml *>> by_name;
     std::unordered_set<const ezxml *> members(children.begin(), children.end());
     for (const ezxml *c : children)
         by_name[c->name].push_back(c);
 
-    std::map<std::string, const ezxml *> entries;
+    std::unordered_set<std::string_view> entries;
     size_t steps = 0;
     for (const ezxml *s = parent->child; s; s = s->sibling) {
         if (++steps > children.size())
@@ -49,23 +62,23 @@ std::string check_children(const ezxml *parent, std::unordered_set<const ezxml *
         if (!members.count(s))
             return "sibling chain of " + label(parent) + " holds " + label(s) +
                    ", which is not on its ordered chain";
-        auto &same = by_name[s->name];
-        if (same.front() != s)
+        if (by_name[s->name].front() != s)
             return "sibling chain of " + label(parent) + " holds " + label(s) +
                    ", which is not the first of its name";
-        if (!entries.emplace(s->name, s).second)
+        if (!entries.insert(s->name).second)
             return "sibling chain of " + label(parent) + " holds name " + s->name + " twice";
     }
     for (const auto &[name, same] : by_name) {
         if (!entries.count(name))
-            return "sibling chain of " + label(parent) + " lacks name " + name;
+            return "sibling chain of " + label(parent) + " lacks name " + std::string(name);
         const ezxml *n = same.front();
         for (size_t i = 0; i < same.size(); ++i, n = n->next)
             if (n != same[i])
-                return "same-name chain " + name + " of " + label(parent) +
+                return "same-name chain " + std::string(name) + " of " + label(parent) +
                        " differs at position " + std::to_string(i);
         if (n)
-            return "same-name chain " + name + " of " + label(parent) + " runs on past its end";
+            return "same-name chain " + std::string(name) + " of " + label(parent) +
+                   " runs on past its end";
     }
     return "";
 }
