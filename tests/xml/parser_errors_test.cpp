@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "support/chain_check.h"
 #include "support/parsed_document.h"
@@ -168,6 +170,114 @@ TEST(ErrorText, FailingSubsetEndsTheParse) {
     parsed_document p("<!DOCTYPE a [<!ENTITY e '&e;'>]><a/>");
     EXPECT_EQ(p.error(), at(1, "circular entity declaration &e;"));
     EXPECT_EQ(p.root->name, nullptr);
+}
+
+// Hostile input: random pieces of markup thrown together. Whatever comes
+// of it, the parse ends, the partial tree is whole, and the document either
+// parsed or says why not. Run under the address sanitizer, this also shows
+// that nothing is read or written outside the buffer.
+std::string hostile_document(std::mt19937 &random) {
+    static const std::vector<std::string> pieces = {"<",
+                                                    ">",
+                                                    "</",
+                                                    "/>",
+                                                    "<a",
+                                                    "<b",
+                                                    "</a>",
+                                                    "</b>",
+                                                    "<a>",
+                                                    "<b>",
+                                                    "<a/>",
+                                                    " x='1'",
+                                                    " y=\"2\"",
+                                                    "=",
+                                                    "\"",
+                                                    "'",
+                                                    " ",
+                                                    "\n",
+                                                    "\t",
+                                                    "\r",
+                                                    "<!--",
+                                                    "-->",
+                                                    "--",
+                                                    "<![CDATA[",
+                                                    "]]>",
+                                                    "]",
+                                                    "[",
+                                                    "<!DOCTYPE a",
+                                                    "<!DOCTYPE a [",
+                                                    "]>",
+                                                    "<!ENTITY e 'x'>",
+                                                    "<!ENTITY e \"&e;\">",
+                                                    "<!ATTLIST a x ID #IMPLIED>",
+                                                    "<!ATTLIST a y CDATA 'd'>",
+                                                    "<!ENTITY % p 'q'>",
+                                                    "%p;",
+                                                    "<?",
+                                                    "?>",
+                                                    "<?t c?>",
+                                                    "<?>",
+                                                    "&lt;",
+                                                    "&amp;",
+                                                    "&#",
+                                                    "&#x",
+                                                    "65",
+                                                    ";",
+                                                    "&e;",
+                                                    "&#10;",
+                                                    "text",
+                                                    "\xC3\xA9",
+                                                    std::string(1, '\0'),
+                                                    "\xFF",
+                                                    "\xFE",
+                                                    "\xEF\xBB\xBF",
+                                                    "?",
+                                                    "!",
+                                                    "/",
+                                                    "a",
+                                                    "b",
+                                                    "<:_x",
+                                                    "<1"};
+    std::string out;
+    size_t count = std::uniform_int_distribution<size_t>(0, 40)(random);
+    for (size_t i = 0; i < count; ++i)
+        out += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(random)];
+    return out;
+}
+
+void expect_sound(const std::string &text, parser_kind kind) {
+    parsed_document p(text, kind);
+    ASSERT_NE(p.root, nullptr);
+    ASSERT_EQ(check_tree(p.root), "") << testing::PrintToString(text);
+    std::string error = p.error();
+    ASSERT_LT(error.size(), 128u);
+    if (!error.empty())
+        ASSERT_EQ(error.rfind("[error near line ", 0), 0u) << error;
+    else
+        ASSERT_EQ(p.doc()->current, nullptr) << testing::PrintToString(text);
+}
+
+TEST(HostileInput, RandomMarkupNeverBreaksTheParser) {
+    std::mt19937 random(20261208);
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = hostile_document(random);
+        expect_sound(text, parser_kind::full);
+        expect_sound(text, parser_kind::tags_only);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(HostileInput, EveryPrefixOfADocument) {
+    const std::string text =
+        "<?xml version='1.0'?>\n<!DOCTYPE r [<!ENTITY e 'v'><!ATTLIST r a ID #IMPLIED>]>\n"
+        "<r a=' x ' b=\"&e;&lt;\"><!-- c --><x>t&e;<![CDATA[<y>]]>u</x><?p q?><z/></r >\n";
+    for (size_t n = 0; n <= text.size(); ++n) {
+        expect_sound(text.substr(0, n), parser_kind::full);
+        expect_sound(text.substr(0, n), parser_kind::tags_only);
+        if (HasFatalFailure())
+            return;
+    }
 }
 
 } // namespace
