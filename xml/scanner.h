@@ -1,0 +1,83 @@
+// Internal: the scanner state and character tests that the parse loop and
+// its markup readers share.
+//
+// The scanner never takes a NUL byte it meets for the end of the input: it
+// writes NULs itself (over each markup's '>', over the '<' after a text run,
+// behind names and values), so it carries the real end with it. The end is
+// where the input's last byte stood (saved and overwritten with a NUL, so
+// that every string operation stops there too) or the first NUL byte the
+// input itself held, whichever comes first.
+#ifndef EZXML_SCANNER_H
+#define EZXML_SCANNER_H
+
+#include <ctype.h>
+#include <string.h>
+
+#include "xml/parse_tree.h"
+#include "xml/parser.h"
+
+namespace scanning {
+
+struct scanner {
+    ezxml_document *doc;
+    char *end;              // the end of input; *end is NUL
+    bool end_stands_for_gt; // the end is the overwritten last byte, and that byte was '>'
+    markup_kinds kinds;
+    text_tracker texts;
+    char *last_item; // where the latest markup item or text run began
+};
+
+inline bool is_space(char c) {
+    return isspace(static_cast<unsigned char>(c));
+}
+
+inline bool in_set(char c, const char *set) {
+    return c != '\0' && strchr(set, c) != nullptr;
+}
+
+inline bool is_name_start(char c) {
+    return isalpha(static_cast<unsigned char>(c)) || c == ':' || c == '_';
+}
+
+// The first position at or after p whose character is in set, or end.
+inline char *find_any(char *p, char *end, const char *set) {
+    while (p < end && !in_set(*p, set))
+        ++p;
+    return p;
+}
+
+inline bool starts_with(const char *p, const char *end, const char *literal) {
+    size_t n = strlen(literal);
+    return static_cast<size_t>(end - p) >= n && memcmp(p, literal, n) == 0;
+}
+
+inline char *find_literal(char *from, char *end, const char *literal) {
+    return static_cast<char *>(memmem(from, end - from, literal, strlen(literal)));
+}
+
+// Whether p, where a '>' is expected, holds one: the real character, or the
+// end of input standing in for the '>' that was the input's last byte.
+inline bool closes_markup(const scanner &sc, const char *p) {
+    return p < sc.end ? *p == '>' : sc.end_stands_for_gt;
+}
+
+// Records an error; the parse ends with it.
+inline char *fail_out_of_memory(scanner &sc, char *position) {
+    ezxml_err(sc.doc, position, "out of memory");
+    return nullptr;
+}
+
+// Readers of one markup item each, called with the markup start (the
+// character after '<'). Each returns the position of the item's last
+// character (normally its '>'), or null when the parse has ended with an
+// error that it recorded.
+char *start_tag(scanner &sc, char *markup);
+char *closing_tag(scanner &sc, char *markup);
+char *comment(scanner &sc, char *markup);
+char *cdata_section(scanner &sc, char *markup);
+char *doctype(scanner &sc, char *markup);
+char *processing_instruction(scanner &sc, char *markup);
+
+} // namespace scanning
+
+#endif

@@ -1,0 +1,175 @@
+// Start tags: the element name, the attributes with their values decoded
+// as declared, and the empty-element form.
+#include <stdlib.h>
+
+#include "xml/document.h"
+#include "xml/scanner.h"
+
+namespace scanning {
+namespace {
+
+// The declared attributes of an element: the first per-element list of the
+// internal DTD for that name, or null.
+char **declared_attributes(ezxml_document *doc, const char *element) {
+    for (char ***list = doc->default_attributes; *list; ++list)
+        if (strcmp((*list)[0], element) == 0)
+            return *list;
+    return nullptr;
+}
+
+// How the value of an attribute is normalised: the first character of its
+// declared type marker, or ' ' (CDATA) when it was not declared.
+char value_mode(char **declared, const char *attribute) {
+    if (declared)
+        for (char **triple = declared + 1; *triple; triple += 3)
+            if (strcmp(triple[0], attribute) == 0)
+                return triple[2][0];
+    return ' ';
+}
+
+// One start tag's attribute list while it is being read. Its layout is
+// always whole (pairs, null, ownership string), so it can be released with
+// ezxml_free_attr at any point. The arrays grow geometrically; the list an
+// element ends up with is the same as with growth by one pair at a time.
+struct attribute_list {
+    char **list = EZXML_NIL;
+    char *owners = nullptr;
+    size_t count = 0;
+    size_t list_capacity = 0;
+    size_t owners_capacity = 0;
+
+    bool add(char *name) {
+        size_t k = count;
+        if (2 * k + 4 > list_capacity) {
+            size_t more = k == 0 ? 4 : 2 * list_capacity;
+            auto *grown =
+                static_cast<char **>(realloc(k == 0 ? nullptr : list, more * sizeof(char *)));
+            if (!grown)
+                return false;
+            list = grown;
+            list_capacity = more;
+        }
+        if (k + 2 > owners_capacity) {
+            size_t more = k == 0 ? 2 : 2 * owners_capacity;
+            auto *grown = static_cast<char *>(realloc(owners, more));
+            if (!grown) {
+                if (k == 0) {
+                    free(list);
+                    list = EZXML_NIL;
+                }
+                return false;
+            }
+            owners = grown;
+            owners_capacity = more;
+            if (k > 0)
+                list[2 * k + 1] = owners; // the old block may have moved
+        }
+        owners[k] = ' ';
+        owners[k + 1] = '\0';
+        list[2 * k] = name;
+        list[2 * k + 1] = empty_text();
+        list[2 * k + 2] = nullptr;
+        list[2 * k + 3] = owners;
+        ++count;
+        return true;
+    }
+
+    void release() {
+        ezxml_free_attr(list);
+        list = EZXML_NIL;
+        owners = nullptr;
+        count = 0;
+    }
+};
+
+// Reads one attribute at p. Returns where the scan goes on, or null after
+// recording an error (the list has then been released).
+char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs, char **declared) {
+    char *name = p;
+    if (!attrs.add(name)) {
+        attrs.release();
+        return fail_out_of_memory(sc, markup);
+    }
+    size_t k = attrs.count - 1;
+
+    p = find_any(p, sc.end, "\t\r\n =/>");
+    if (p == sc.end || *p == '/' || *p == '>')
+        return p; // an empty value; the name is ended by what ends the tag
+
+    *p++ = '\0';
+    while (p < sc.end && in_set(*p, "\t\r\n ="))
+        ++p;
+    if (p < sc.end && (*p == '"' || *p == '\'')) {
+        char quote = *p++;
+        char *value = p;
+        char *close = static_cast<char *>(memchr(p, quote, sc.end - p));
+        if (!close) {
+            attrs.release();
+            ezxml_err(sc.doc, markup, "missing %c", quote);
+            return nullptr;
+        }
+        *close = '\0';
+        p = close + 1;
+        char *decoded = ezxml_decode(value, sc.doc->entities, value_mode(declared, name));
+        attrs.list[2 * k + 1] = decoded;
+        if (decoded != value)
+            attrs.owners[k] = '@';
+    }
+    while (p < sc.end && is_space(*p))
+        ++p;
+    return p;
+}
+
+// After a start tag has been read up to its end (p at '>', at the end of
+// input, or at the character after '/'), opens the element and, for an
+// empty-element tag, closes it again.
+char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute_list &attrs,
+                       bool empty) {
+    if (!closes_markup(sc, p)) {
+        attrs.release();
+        ezxml_err(sc.doc, markup, "missing >");
+        return nullptr;
+    }
+    if (p < sc.end && !empty)
+        *p = '\0'; // also ends the name when nothing followed it
+    if (!open_element(sc.doc, name, attrs.list, &sc.texts)) {
+        attrs.release();
+        return fail_out_of_memory(sc, markup);
+    }
+    if (empty)
+        close_element(sc.doc, name, p, &sc.texts);
+    return p;
+}
+
+} // namespace
+
+char *start_tag(scanner &sc, char *markup) {
+    if (!sc.doc->current) {
+        ezxml_err(sc.doc, markup, "markup outside of root element");
+        return nullptr;
+    }
+    char *name = markup;
+    char *p = find_any(markup, sc.end, "\t\r\n />");
+    while (p < sc.end && is_space(*p))
+        *p++ = '\0';
+
+    attribute_list attrs;
+    if (sc.kinds == markup_kinds::full) {
+        char **declared = nullptr;
+        if (p < sc.end && *p != '/' && *p != '>')
+            declared = declared_attributes(sc.doc, name);
+        while (p < sc.end && *p != '/' && *p != '>') {
+            p = read_attribute(sc, markup, p, attrs, declared);
+            if (!p)
+                return nullptr;
+        }
+    }
+
+    if (p < sc.end && *p == '/') {
+        *p++ = '\0';
+        return finish_start_tag(sc, markup, name, p, attrs, true);
+    }
+    return finish_start_tag(sc, markup, name, p, attrs, false);
+}
+
+} // namespace scanning
