@@ -47,7 +47,7 @@ bool read_sized(int fd, char *buffer, size_t size, size_t *total) {
     return true;
 }
 
-// Reads a pipe, socket or device to its end; their status tells no size.
+// Reads a descriptor whose status tells no size to its end.
 // Null on a read error or when memory runs out.
 char *read_to_end(int fd, size_t *total) {
     size_t capacity = chunk;
@@ -83,13 +83,16 @@ ezxml *ezxml_parse_fd(int fd) {
 
     char *buffer;
     size_t length;
-    if (S_ISREG(status.st_mode)) {
+    // A regular file says how long it is (files of the kernel's own file
+    // systems say 0 and are read like pipes); pipes, sockets and devices are
+    // read to their end.
+    if (S_ISREG(status.st_mode) && status.st_size != 0) {
         // The whole size, never cut to 32 bits; a file too large for this
         // host's address space cannot be held at all.
         if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
             return nullptr;
         size_t size = static_cast<size_t>(status.st_size);
-        buffer = static_cast<char *>(malloc(size ? size : 1));
+        buffer = static_cast<char *>(malloc(size));
         if (!buffer)
             return nullptr;
         if (!read_sized(fd, buffer, size, &length)) {

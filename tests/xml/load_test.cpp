@@ -192,6 +192,26 @@ TEST_F(LoadTest, FailedReadGivesNoDocument) {
     }
 }
 
+TEST_F(LoadTest, FileThatReportsNoSizeIsReadToItsEnd) {
+    // Kernel files report a size of 0 and still have content.
+    int fd = open("/proc/self/status", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    struct stat status;
+    ASSERT_EQ(fstat(fd, &status), 0);
+    ASSERT_EQ(status.st_size, 0);
+    ezxml *root = ezxml_parse_fd(fd);
+    close(fd);
+    ASSERT_NE(root, nullptr);
+    // Not XML, but read whole: the parser saw lines of text and no markup,
+    // and reports that at their end.
+    std::string error = ezxml_error(root);
+    EXPECT_NE(error.find("]: root tag missing"), std::string::npos) << error;
+    EXPECT_NE(error, "[error near line 1]: root tag missing");
+    auto *doc = reinterpret_cast<ezxml_document *>(root);
+    EXPECT_GT(doc->work_end - doc->work_start, 20);
+    ezxml_free(root);
+}
+
 TEST_F(LoadTest, WriteOnlyDescriptorGivesNoDocument) {
     std::string path = write_file("w.xml", "<r/>");
     int fd = open(path.c_str(), O_WRONLY);
