@@ -73,8 +73,10 @@ int fetch_by_http(const nvcfg *record, const char *name, const char *server,
 
 } // namespace
 
-int fetch_file_into(const nvcfg *record, const char *name, const char *server,
-                    const char *directory) {
+int fetch_file_reporting_path(const nvcfg *record, const char *name, const char *server,
+                              const char *directory,
+                              char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]) {
+    local_path[0] = '\0';
     // The server text leads the downloader's arguments; one that starts like
     // an option would be taken as one.
     if (server[0] == '-') {
@@ -84,9 +86,9 @@ int fetch_file_into(const nvcfg *record, const char *name, const char *server,
     // Names are checked before anything runs, the download directory's
     // creation included.
     bool use_tftp = record->autoprov_use_tftp != 0;
-    char local_path[FETCH_LOCAL_PATH_CAPACITY];
     if (!(use_tftp ? tftp_local_path(local_path, name, directory)
                    : http_local_path(local_path, name, directory))) {
+        local_path[0] = '\0';
         autoprov_log("Cfgwatch error: Invalid filename\n");
         return 0;
     }
@@ -96,6 +98,12 @@ int fetch_file_into(const nvcfg *record, const char *name, const char *server,
     }
     return use_tftp ? fetch_by_tftp(name, server, directory, local_path)
                     : fetch_by_http(record, name, server, local_path);
+}
+
+int fetch_file_into(const nvcfg *record, const char *name, const char *server,
+                    const char *directory) {
+    char local_path[FETCH_LOCAL_PATH_CAPACITY];
+    return fetch_file_reporting_path(record, name, server, directory, local_path);
 }
 
 int fetch_file(const nvcfg *record, const char *name, const char *server) {

@@ -19,4 +19,11 @@ int fetch_file(const nvcfg *record, const char *name, const char *server);
 int fetch_file_into(const nvcfg *record, const char *name, const char *server,
                     const char *directory);
 
+/* The same, and local_path receives the path that the download was stored
+ * under (empty when the name was refused). Callers that go on to read the
+ * download read it there: the path depends on the transport and on which
+ * names can be stored, and only the fetch knows both. */
+int fetch_file_reporting_path(const nvcfg *record, const char *name, const char *server,
+                              const char *directory, char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]);
+
 #endif

@@ -3,6 +3,7 @@
 #include "daemon/compare.h"
 #include "daemon/fetch.h"
 #include "daemon/file_names.h"
+#include "daemon/linked_files.h"
 #include "platform/sysbus.h"
 
 #include <cstring>
@@ -14,23 +15,14 @@ struct main_file {
     naming_mode mode;
     char file_setting[NVCFG_FILE_CAPACITY]; /* the setting, or the directory prefix */
     char mac_text[MAC_TEXT_CAPACITY];
-    char local_path[PASS_NAME_CAPACITY];
+    char local_path[FETCH_LOCAL_PATH_CAPACITY]; /* where the fetch stored it */
 };
-
-/* "/tmp/new/" and the base name of name. A path that does not fit is
- * refused, never cut, so that it cannot name some other file. */
-bool form_local_path(char (&local_path)[PASS_NAME_CAPACITY], const char *name) {
-    char base[PASS_NAME_CAPACITY];
-    return base_name(name, base, sizeof base) &&
-           format_bounded(local_path, sizeof local_path, "%s/%s", DOWNLOAD_DIRECTORY, base);
-}
 
 /* Asks for the setting itself; no other name is tried. */
 int fetch_named_file(main_file &file, const nvcfg *record, const char *server,
                      const pass_steps &steps) {
     autoprov_log("Cfgwatch looking for %s at %s", file.file_setting, server);
-    if (steps.fetch(record, file.file_setting, server) == 0 ||
-        !form_local_path(file.local_path, file.file_setting)) {
+    if (steps.fetch(record, file.file_setting, server, file.local_path) == 0) {
         autoprov_log("Cfgwatch error: could not download autoprov file");
         return 0;
     }
@@ -49,17 +41,13 @@ int fetch_mac_or_default_file(main_file &file, const nvcfg *record, const char *
 
     format_bounded(remote_name, sizeof remote_name, "%s%s%s.xml", prefix, separator, file.mac_text);
     autoprov_log("Cfgwatch looking for %s at %s", remote_name, server);
-    if (steps.fetch(record, remote_name, server) != 0) {
-        format_bounded(file.local_path, sizeof file.local_path, "%s/%s.xml", DOWNLOAD_DIRECTORY,
-                       file.mac_text);
+    if (steps.fetch(record, remote_name, server, file.local_path) != 0) {
         return 1;
     }
 
     format_bounded(remote_name, sizeof remote_name, "%s%s%s", prefix, separator, DEFAULT_FILE_NAME);
     autoprov_log("Cfgwatch looking for %s at %s", remote_name, server);
-    if (steps.fetch(record, remote_name, server) != 0) {
-        format_bounded(file.local_path, sizeof file.local_path, "%s/%s", DOWNLOAD_DIRECTORY,
-                       DEFAULT_FILE_NAME);
+    if (steps.fetch(record, remote_name, server, file.local_path) != 0) {
         return 1;
     }
     return -1;
@@ -82,10 +70,25 @@ int run_provisioning_pass_with(const nvcfg *record, const char *server, const pa
         return -1;
     }
 
+    // A reset request that returns leaves the device as it was, so the
+    // files that the main file lists are still handled.
     steps.compare(file.local_path);
-    return 0;
+
+    const char *prefix = file.mode == naming_mode::directory_prefix ? file.file_setting : "";
+    return handle_linked_files(linked_walk{record, server, file.local_path, prefix, file.mac_text},
+                               steps);
 }
 
+namespace {
+
+int fetch_into_download_directory(const nvcfg *record, const char *name, const char *server,
+                                  char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]) {
+    return fetch_file_reporting_path(record, name, server, DOWNLOAD_DIRECTORY, local_path);
+}
+
+} // namespace
+
 int run_provisioning_pass(const nvcfg *record, const char *server) {
-    return run_provisioning_pass_with(record, server, pass_steps{fetch_file, compare_with_applied});
+    return run_provisioning_pass_with(
+        record, server, pass_steps{fetch_into_download_directory, compare_with_applied});
 }

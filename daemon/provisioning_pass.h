@@ -1,8 +1,10 @@
 /* One provisioning check against one server: choose the main file, fetch
- * it and hold it against the applied copy. */
+ * it, hold it against the applied copy, then handle the further files that
+ * it lists. */
 #ifndef DAEMON_PROVISIONING_PASS_H
 #define DAEMON_PROVISIONING_PASS_H
 
+#include "daemon/fetch.h"
 #include "platform/nvcfg.h"
 
 #include <stddef.h>
@@ -15,7 +17,10 @@ constexpr const char *DEFAULT_FILE_NAME = "000000ef.xml";
 
 /* The steps a pass takes on each file. */
 struct pass_steps {
-    int (*fetch)(const nvcfg *record, const char *name, const char *server);
+    /* 1 when name was fetched; local_path then names the stored download,
+     * which is the file the pass compares and parses. */
+    int (*fetch)(const nvcfg *record, const char *name, const char *server,
+                 char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]);
     void (*compare)(const char *local_path);
 };
 

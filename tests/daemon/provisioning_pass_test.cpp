@@ -5,9 +5,13 @@
 #include "daemon/fetch.h"
 #include "support/log_recorder.h"
 #include "support/settings.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,9 +23,24 @@ using events = std::vector<std::string>;
 // The names the pretend server has.
 std::set<std::string> available;
 
-int fetch_if_available(const nvcfg *, const char *name, const char *server) {
+// Where the pretend fetch stores downloads, under the name's last
+// component, as the real one does.
+std::unique_ptr<temp_dir> downloads;
+
+int fetch_if_available(const nvcfg *, const char *name, const char *server,
+                       char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]) {
     recorded_events().push_back("fetch " + std::string(name) + " from " + server);
-    return available.count(name) != 0 ? 1 : 0;
+    if (available.count(name) == 0) {
+        return 0;
+    }
+    std::string base = std::string(name).substr(std::string(name).rfind('/') + 1);
+    std::string stored = downloads->write(base, "<config><MiscSettings/></config>\n");
+    std::snprintf(local_path, sizeof local_path, "%s", stored.c_str());
+    return 1;
+}
+
+std::string compared(const std::string &base) {
+    return "compare " + downloads->file(base);
 }
 
 void record_compare(const char *local_path) {
@@ -35,6 +54,7 @@ class MainFile : public ::testing::Test {
     void SetUp() override {
         clear_recorded_events();
         available.clear();
+        downloads = std::make_unique<temp_dir>();
         const uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
         std::memcpy(settings->mac_address, mac, sizeof mac);
     }
@@ -42,6 +62,8 @@ class MainFile : public ::testing::Test {
     int pass(const char *server = "http://10.0.0.1") {
         return run_provisioning_pass_with(settings.get(), server, recorded_steps);
     }
+
+    void TearDown() override { downloads.reset(); }
 
     std::unique_ptr<nvcfg> settings = blank_settings();
 };
@@ -53,7 +75,7 @@ TEST_F(MainFile, DefaultModeAsksForTheMacName) {
     EXPECT_EQ(pass(), 0);
     EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for 001a2b3c4d5e.xml at http://10.0.0.1",
                                          "fetch 001a2b3c4d5e.xml from http://10.0.0.1",
-                                         "compare /tmp/new/001a2b3c4d5e.xml"}));
+                                         compared("001a2b3c4d5e.xml")}));
 }
 
 TEST_F(MainFile, MacDigitsAreLowercase) {
@@ -61,9 +83,9 @@ TEST_F(MainFile, MacDigitsAreLowercase) {
     std::memcpy(settings->mac_address, mac, sizeof mac);
     available = {"abcdef0a0bff.xml"};
     EXPECT_EQ(pass("10.0.0.2"), 0);
-    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for abcdef0a0bff.xml at 10.0.0.2",
-                                         "fetch abcdef0a0bff.xml from 10.0.0.2",
-                                         "compare /tmp/new/abcdef0a0bff.xml"}));
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for abcdef0a0bff.xml at 10.0.0.2",
+                      "fetch abcdef0a0bff.xml from 10.0.0.2", compared("abcdef0a0bff.xml")}));
 }
 
 TEST_F(MainFile, DefaultModeFallsBackToTheDefaultName) {
@@ -73,7 +95,7 @@ TEST_F(MainFile, DefaultModeFallsBackToTheDefaultName) {
               (events{"Cfgwatch looking for 001a2b3c4d5e.xml at http://10.0.0.1",
                       "fetch 001a2b3c4d5e.xml from http://10.0.0.1",
                       "Cfgwatch looking for 000000ef.xml at http://10.0.0.1",
-                      "fetch 000000ef.xml from http://10.0.0.1", "compare /tmp/new/000000ef.xml"}));
+                      "fetch 000000ef.xml from http://10.0.0.1", compared("000000ef.xml")}));
 }
 
 TEST_F(MainFile, NeitherNameFetchedEndsTheFailedPassSilently) {
@@ -88,22 +110,21 @@ TEST_F(MainFile, PrefixModeAsksUnderThePrefixWithTwoSlashes) {
     set_text(settings->autoprov_file, "cfg/");
     available = {"cfg//001a2b3c4d5e.xml"};
     EXPECT_EQ(pass(), 0);
-    EXPECT_EQ(recorded_events(),
-              (events{"Cfgwatch looking for cfg//001a2b3c4d5e.xml at http://10.0.0.1",
-                      "fetch cfg//001a2b3c4d5e.xml from http://10.0.0.1",
-                      "compare /tmp/new/001a2b3c4d5e.xml"}));
+    EXPECT_EQ(
+        recorded_events(),
+        (events{"Cfgwatch looking for cfg//001a2b3c4d5e.xml at http://10.0.0.1",
+                "fetch cfg//001a2b3c4d5e.xml from http://10.0.0.1", compared("001a2b3c4d5e.xml")}));
 }
 
 TEST_F(MainFile, PrefixModeFallsBackToTheDefaultNameUnderThePrefix) {
     set_text(settings->autoprov_file, "a/b/");
     available = {"a/b//000000ef.xml"};
     EXPECT_EQ(pass(), 0);
-    EXPECT_EQ(
-        recorded_events(),
-        (events{"Cfgwatch looking for a/b//001a2b3c4d5e.xml at http://10.0.0.1",
-                "fetch a/b//001a2b3c4d5e.xml from http://10.0.0.1",
-                "Cfgwatch looking for a/b//000000ef.xml at http://10.0.0.1",
-                "fetch a/b//000000ef.xml from http://10.0.0.1", "compare /tmp/new/000000ef.xml"}));
+    EXPECT_EQ(recorded_events(),
+              (events{"Cfgwatch looking for a/b//001a2b3c4d5e.xml at http://10.0.0.1",
+                      "fetch a/b//001a2b3c4d5e.xml from http://10.0.0.1",
+                      "Cfgwatch looking for a/b//000000ef.xml at http://10.0.0.1",
+                      "fetch a/b//000000ef.xml from http://10.0.0.1", compared("000000ef.xml")}));
 }
 
 TEST_F(MainFile, NamedFileIsAskedForAloneAndKeptUnderItsBaseName) {
@@ -112,7 +133,7 @@ TEST_F(MainFile, NamedFileIsAskedForAloneAndKeptUnderItsBaseName) {
     EXPECT_EQ(pass(), 0);
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for cfg/prov.xml at http://10.0.0.1",
-                      "fetch cfg/prov.xml from http://10.0.0.1", "compare /tmp/new/prov.xml"}));
+                      "fetch cfg/prov.xml from http://10.0.0.1", compared("prov.xml")}));
 }
 
 TEST_F(MainFile, NamedFileMissingTriesNoOtherName) {
@@ -131,7 +152,7 @@ TEST_F(MainFile, FileSettingWithoutTerminatorIsReadTo128Characters) {
     EXPECT_EQ(pass(), 0);
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for " + name + " at http://10.0.0.1",
-                      "fetch " + name + " from http://10.0.0.1", "compare /tmp/new/" + name}));
+                      "fetch " + name + " from http://10.0.0.1", compared(name)}));
 }
 
 TEST_F(MainFile, EmptyServerTextIsPassedOn) {
@@ -139,7 +160,7 @@ TEST_F(MainFile, EmptyServerTextIsPassedOn) {
     EXPECT_EQ(pass(""), 0);
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for 001a2b3c4d5e.xml at ", "fetch 001a2b3c4d5e.xml from ",
-                      "compare /tmp/new/001a2b3c4d5e.xml"}));
+                      compared("001a2b3c4d5e.xml")}));
 }
 
 TEST_F(MainFile, PrefixModeOverTftpRefusesBothNamesBeforeRunningAnything) {

@@ -1,0 +1,40 @@
+/* The files that a main provisioning file lists in the AutoprovFile
+ * elements of its MiscSettings: each is fetched, test-parsed and held
+ * against its applied copy like the main file. */
+#ifndef DAEMON_LINKED_FILES_H
+#define DAEMON_LINKED_FILES_H
+
+#include "daemon/file_names.h"
+#include "daemon/provisioning_pass.h"
+#include "platform/nvcfg.h"
+
+#include <stddef.h>
+
+/* Entries handled per main file; later ones are ignored. */
+constexpr int LINKED_FILES_LIMIT = 20;
+
+/* Replaced, first occurrence only, by the MAC text in an entry's name. */
+constexpr char MAC_TOKEN[] = "[macaddress]";
+static_assert(sizeof MAC_TOKEN == MAC_TEXT_CAPACITY,
+              "the MAC text overwrites the token in place, so both are twelve characters");
+
+/* What the pass settled on before the walk. */
+struct linked_walk {
+    const nvcfg *record;
+    const char *server;
+    const char *main_local_path; /* the stored download of the main file */
+    const char *prefix;          /* the directory prefix, or "" outside that mode */
+    const char *mac_text;        /* twelve lowercase hexadecimal digits */
+};
+
+/* Parses the main file and handles the files it lists. Always 0: failures
+ * show in the log. Every document parsed here is released before it
+ * returns. */
+int handle_linked_files(const linked_walk &walk, const pass_steps &steps);
+
+/* Overwrites the first "[macaddress]" in text with the MAC text. The token
+ * and the digits are equally long, so nothing else in text moves and
+ * nothing is written beyond its end. */
+void replace_mac_token(char *text, const char *mac_text);
+
+#endif
