@@ -1,0 +1,36 @@
+# Cross-building for the device: 32-bit ARM (hard-float ABI), Linux, GNU C
+# library, with Debian's cross compiler (g++-arm-linux-gnueabihf).
+#
+# Programs built here run on this machine through qemu-user: CTest and the
+# GoogleTest discovery start them through CMAKE_CROSSCOMPILING_EMULATOR, which
+# points the emulator at the cross toolchain's C library.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(CFGWATCH_TARGET_TRIPLET arm-linux-gnueabihf)
+set(CMAKE_C_COMPILER ${CFGWATCH_TARGET_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${CFGWATCH_TARGET_TRIPLET}-g++)
+
+# The cross toolchain's own sysroot: headers, the C library and libstdc++
+# for the target.
+set(CFGWATCH_TARGET_ROOT /usr/${CFGWATCH_TARGET_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH ${CFGWATCH_TARGET_ROOT})
+# Tools (python3, readelf) come from this machine; libraries and headers only
+# from the target's root, so nothing of this machine's own is linked in.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(CFGWATCH_QEMU_ARM qemu-arm)
+if(CFGWATCH_QEMU_ARM)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CFGWATCH_QEMU_ARM} -L ${CFGWATCH_TARGET_ROOT})
+endif()
+
+# The device has little flash: optimise for size, give every function and
+# object its own section and let the linker drop those nothing reaches.
+set(CFGWATCH_TARGET_SIZE_FLAGS "-Os -ffunction-sections -fdata-sections")
+set(CMAKE_C_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--gc-sections")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--gc-sections")
