@@ -203,6 +203,14 @@ extern "C" char *ezxml_ampencode(const char *s, size_t len, char **dst, size_t *
         case '\t':
             escape = mode ? "&#x9;" : nullptr;
             break;
+        // Reading a value back turns every white-space character into a
+        // space; only a reference keeps a vertical tab or form feed.
+        case '\v':
+            escape = mode ? "&#xB;" : nullptr;
+            break;
+        case '\f':
+            escape = mode ? "&#xC;" : nullptr;
+            break;
         case '\r':
             escape = "&#xD;";
             break;
