@@ -294,6 +294,14 @@ char *attlist_declaration(Subset &subset, char *p) {
             ezxml_err(doc, element, "malformed <!ATTLIST");
             return p;
         }
+        // A name that holds what ends an attribute name in a start tag can
+        // never stand in one: no element carries it, and a default written
+        // out under it would not read back.
+        if (strpbrk(attribute, "=/>")) {
+            if (value && !in_work_area(doc, value))
+                free(value);
+            continue;
+        }
         index = record_default(doc, index, element, attribute, value, marker);
     }
 }

@@ -59,4 +59,21 @@ TEST(FuzzRegressions, AttributeModeEscapesEveryWhiteSpaceButTheSpace) {
     free(out);
 }
 
+// A declared attribute whose name holds '>', '=' or '/' (the declaration
+// scanner ends names at blanks only) had its default written into start
+// tags, where such a name cannot be read back: the output broke apart.
+TEST(FuzzRegressions, DefaultsWhoseNamesCannotStandInAStartTagAreNotWritten) {
+    parsed first("<!DOCTYPE r [<!ATTLIST r d CDATA \"default\" -->d CDATA \"x\" a=b CDATA \"y\""
+                 " c/d CDATA \"z\" e CDATA \"kept\">]><r><r/></r>");
+    ASSERT_STREQ(ezxml_error(first.doc), "");
+    std::string xml = serialised(first.doc);
+    EXPECT_EQ(xml, "\n<r d=\"default\" e=\"kept\">\n<r d=\"default\" e=\"kept\"></r>\n</r>\n");
+
+    parsed again(xml);
+    ASSERT_STREQ(ezxml_error(again.doc), "");
+    EXPECT_EQ(std::string(check_tree(again.doc)), "");
+    ASSERT_NE(again.doc->child, nullptr);
+    EXPECT_STREQ(ezxml_attr(again.doc->child, "e"), "kept");
+}
+
 } // namespace
