@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "support/chain_check.h"
 #include "support/parsed_document.h"
@@ -31,9 +32,10 @@ size_t depth_of(const ezxml *root) {
     return depth;
 }
 
-size_t count_of(const char *haystack, const char *needle) {
-    size_t n = 0, length = strlen(needle);
-    for (const char *p = strstr(haystack, needle); p; p = strstr(p + length, needle))
+size_t count_of(std::string_view haystack, std::string_view needle) {
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != haystack.npos;
+         at = haystack.find(needle, at + needle.size()))
         ++n;
     return n;
 }
