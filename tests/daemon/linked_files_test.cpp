@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -447,6 +448,13 @@ class LinkedNames : public LinkedFiles {
     void SetUp() override {
         LinkedFiles::SetUp();
         use_real_fetch = true;
+        // wget talks to the test server directly, whatever the machine's
+        // proxy settings or start-up file say.
+        for (const char *variable :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
+            unsetenv(variable);
+        }
+        setenv("WGETRC", downloads->write("wgetrc", "").c_str(), 1);
         http = std::make_unique<http_server>([](const http_request &request) {
             std::string name = request.target.substr(1);
             auto file = served.find(name);

@@ -1,0 +1,71 @@
+// The fetch tells its caller where it stored a download, so that the caller
+// reads that very file.
+#include "daemon/fetch.h"
+
+#include "support/http_server.h"
+#include "support/log_recorder.h"
+#include "support/settings.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class FetchReportingPath : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        clear_recorded_events();
+        for (const char *variable :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
+            unsetenv(variable);
+        }
+        setenv("WGETRC", root.write("wgetrc", "").c_str(), 1);
+    }
+
+    int fetch(const std::string &name, const std::string &server) {
+        return fetch_file_reporting_path(settings.get(), name.c_str(), server.c_str(),
+                                         downloads.c_str(), local_path);
+    }
+
+    temp_dir root;
+    std::string downloads = root.file("new");
+    std::unique_ptr<nvcfg> settings = blank_settings();
+    char local_path[FETCH_LOCAL_PATH_CAPACITY] = "left over";
+};
+
+} // namespace
+
+TEST_F(FetchReportingPath, ReportsTheBaseNameUnderTheDirectory) {
+    http_server server([](const http_request &request) {
+        return request.target == "/cfg/sub/a.xml" ? http_ok("<a/>") : http_not_found();
+    });
+    EXPECT_EQ(fetch("cfg/sub/a.xml", server.url()), 1);
+    EXPECT_EQ(std::string(local_path), downloads + "/a.xml");
+    EXPECT_EQ(read_file(local_path), "<a/>");
+}
+
+TEST_F(FetchReportingPath, RefusedNamesReportNoPath) {
+    for (const std::string &name :
+         {std::string("cfg/"), std::string(""), std::string(".."), std::string(300, 'x')}) {
+        SCOPED_TRACE(name);
+        std::snprintf(local_path, sizeof local_path, "left over");
+        EXPECT_EQ(fetch(name, "http://127.0.0.1:9"), 0);
+        EXPECT_EQ(std::string(local_path), "");
+    }
+    settings->autoprov_use_tftp = 1;
+    std::snprintf(local_path, sizeof local_path, "left over");
+    EXPECT_EQ(fetch("dir/a.xml", "127.0.0.1:9"), 0);
+    EXPECT_EQ(std::string(local_path), "");
+}
+
+TEST_F(FetchReportingPath, ReportsWhatTheOtherFormsStoreAlike) {
+    http_server server([](const http_request &) { return http_ok("<b/>"); });
+    EXPECT_EQ(fetch_file_into(settings.get(), "x/b.xml", server.url().c_str(), downloads.c_str()),
+              1);
+    EXPECT_EQ(read_file(downloads + "/b.xml"), "<b/>");
+    EXPECT_EQ(fetch("y/b.xml", server.url()), 1);
+    EXPECT_EQ(std::string(local_path), downloads + "/b.xml");
+}
