@@ -141,32 +141,32 @@ TEST(UnclosedTag, PartialTreeIsKept) {
     EXPECT_EQ(describe(p.root), "a{}\"\"@0[b{}\"x\"@0[]c{}\"\"@0[]]");
 }
 
-TEST(ErrorText, LongMessageIsCutAt127) {
+TEST(ParseErrorText, LongMessageIsCutAt127) {
     std::string name(300, 'n');
     std::string message = error_of("<a></" + name + ">");
     EXPECT_EQ(message.size(), 127u);
     EXPECT_EQ(message, at(1, "unexpected closing tag </" + name).substr(0, 127));
 }
 
-TEST(ErrorText, LinesCountLineFeedsOfTheInput) {
+TEST(ParseErrorText, LinesCountLineFeedsOfTheInput) {
     EXPECT_EQ(error_of("<a>\n\n<b></c></a>"), at(3, "unexpected closing tag </c>"));
     EXPECT_EQ(error_of("<a x='1'\ny='2'>\n<b>\r\n</c></a>"), at(4, "unexpected closing tag </c>"));
 }
 
-TEST(ErrorText, NulInTheInputIsTheEnd) {
+TEST(ParseErrorText, NulInTheInputIsTheEnd) {
     // What stands behind an input NUL, the last byte included, is not read.
     EXPECT_EQ(error_of(std::string("<a/\0>", 5)), at(1, "missing >"));
     EXPECT_EQ(error_of(std::string("<a></a\0>", 8)), at(1, "missing >"));
     EXPECT_EQ(error_of(std::string("\0<a/>", 5)), at(1, "root tag missing"));
 }
 
-TEST(ErrorText, FirstErrorEndsTheParse) {
+TEST(ParseErrorText, FirstErrorEndsTheParse) {
     parsed_document p("<a></b><c/></a>");
     EXPECT_EQ(p.error(), at(1, "unexpected closing tag </b>"));
     EXPECT_EQ(p.root->child, nullptr);
 }
 
-TEST(ErrorText, FailingSubsetEndsTheParse) {
+TEST(ParseErrorText, FailingSubsetEndsTheParse) {
     parsed_document p("<!DOCTYPE a [<!ENTITY e '&e;'>]><a/>");
     EXPECT_EQ(p.error(), at(1, "circular entity declaration &e;"));
     EXPECT_EQ(p.root->name, nullptr);
