@@ -125,11 +125,11 @@ class Run:
         self.ticks = []
         self.ended_by_clock = False
         tick = 0
-        trace = read(os.path.basename(trace_file)) if trace_file else None
-        if trace is None and trace_file and os.path.exists(trace_file):
+        trace = b""
+        if os.path.exists(trace_file):
             with open(trace_file, "rb") as f:
                 trace = f.read()
-        for line in (trace or b"").decode("latin-1").split("\n"):
+        for line in trace.decode("latin-1").split("\n"):
             if not line:
                 continue
             kind, _, payload = line.partition(" ")
