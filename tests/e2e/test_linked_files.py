@@ -311,7 +311,11 @@ class TypicalRoadTest(DaemonTest):
 
 
 class HostileListTest(LinkedFilesTest):
-    SHELL_NAME = "a;touch${IFS}x1;$(touch${IFS}x2)`touch${IFS}x3`|touch${IFS}x4&&x5>x6.xml"
+    # Each piece would leave a file under /tmp if a shell ever saw it; the
+    # name's last component, stored in /tmp/new, is "pwned5.xml".
+    SHELL_NAME = ("a;touch${IFS}/tmp/pwned1;$(touch${IFS}/tmp/pwned2)`touch${IFS}/tmp/pwned3`"
+                  "|touch /tmp/pwned4>/tmp/pwned5.xml")
+    SHELL_BASE = "pwned5.xml"
 
     def test_names_that_climb_look_like_options_or_carry_shell_text(self):
         names = ["../../up.xml", "..", "sub/", "-O.xml", "--output-document=x.xml",
@@ -320,6 +324,7 @@ class HostileListTest(LinkedFilesTest):
         served = {MAC_FILE: main, "up.xml": b"<u/>", "-O.xml": b"<o/>",
                   "--output-document=x.xml": b"<d/>", self.SHELL_NAME: b"<s/>",
                   "x y\tz.xml": b"<w/>"}
+        self.assertTrue(self.SHELL_NAME.endswith("/" + self.SHELL_BASE))
         with HttpServer(served) as server:
             run = self.check_once(old={MAC_FILE: main}, autoprov_server=server.url)
         at = server.url
@@ -333,11 +338,11 @@ class HostileListTest(LinkedFilesTest):
             LOOKING % ("sub/", at), INVALID_FILENAME, NOT_FOUND % "sub/",
             LOOKING % ("-O.xml", at), absent % "-O.xml", RESET,
             LOOKING % ("--output-document=x.xml", at), absent % "--output-document=x.xml", RESET,
-            LOOKING % (self.SHELL_NAME, at), absent % self.SHELL_NAME, RESET,
+            LOOKING % (self.SHELL_NAME, at), absent % self.SHELL_BASE, RESET,
             LOOKING % ("x y\tz.xml", at), absent % "x y\tz.xml", RESET])
         self.assertEqual(run.new, {MAC_FILE: main, "up.xml": b"<u/>", "-O.xml": b"<o/>",
                                    "--output-document=x.xml": b"<d/>",
-                                   self.SHELL_NAME: b"<s/>", "x y\tz.xml": b"<w/>"})
+                                   self.SHELL_BASE: b"<s/>", "x y\tz.xml": b"<w/>"})
         self.assertEqual(len(server.paths()), 6)
 
     def test_names_longer_than_the_buffers(self):
