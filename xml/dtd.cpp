@@ -349,8 +349,11 @@ extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
             char *close = find_text(p + 4, subset.end, "-->");
             p = close ? close + 3 : nullptr;
         } else if (at_word(p, subset.end, "<?")) {
-            char *close = find_text(p + 2, subset.end, "?>");
-            if (close)
+            // The search starts at the '?' of "<?", as the parser's does, so
+            // that "<?>" ends where the parser would end it when the
+            // instruction is written out and read back; it files nothing.
+            char *close = find_text(p + 1, subset.end, "?>");
+            if (close && close > p + 1)
                 ezxml_proc_inst(doc, p + 2, static_cast<size_t>(close - (p + 2)));
             p = close ? close + 1 : nullptr;
         } else if (*p == '<') {

@@ -76,4 +76,30 @@ TEST(FuzzRegressions, DefaultsWhoseNamesCannotStandInAStartTagAreNotWritten) {
     EXPECT_STREQ(ezxml_attr(again.doc->child, "e"), "kept");
 }
 
+// In the internal subset, "<?>" did not end the instruction: the search for
+// its "?>" began behind the '?', while the parser's begins at it. The
+// instruction filed there was written out as "<?>...", which the parser
+// reads as an empty instruction followed by markup from inside it.
+TEST(FuzzRegressions, SubsetInstructionsEndWhereTheParserEndsThem) {
+    parsed first("<!DOCTYPE r [<?>?t <r e='x'/>?><?u c?>]><r/>");
+    ASSERT_STREQ(ezxml_error(first.doc), "");
+    EXPECT_EQ(ezxml_pi(first.doc, ">?t")[0], nullptr);
+    ASSERT_NE(ezxml_pi(first.doc, "u")[0], nullptr);
+    EXPECT_STREQ(ezxml_pi(first.doc, "u")[0], "c");
+
+    std::string xml = serialised(first.doc);
+    EXPECT_EQ(xml, "<?u c?>\n\n<r></r>\n");
+    parsed again(xml);
+    EXPECT_STREQ(ezxml_error(again.doc), "");
+    EXPECT_EQ(again.doc->child, nullptr);
+}
+
+// The same degenerate instruction in the document itself files nothing.
+TEST(FuzzRegressions, EmptyInstructionInTheDocumentFilesNothing) {
+    parsed doc("<?><r/>");
+    ASSERT_STREQ(ezxml_error(doc.doc), "");
+    EXPECT_EQ(reinterpret_cast<ezxml_document *>(doc.doc)->instructions,
+              reinterpret_cast<char ***>(EZXML_NIL));
+}
+
 } // namespace
