@@ -81,7 +81,10 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds) {
     if (!s || len == 0)
         return ezxml_err(doc, nullptr, "root tag missing");
 
+    bool marked_utf16 = static_cast<unsigned char>(s[0]) >= 0xFE;
     doc->utf8_copy = ezxml_str2utf8(&s, &len);
+    if (marked_utf16 && !doc->utf8_copy) // its UTF-8 copy could not be made
+        return ezxml_err(doc, nullptr, "out of memory");
     doc->work_start = s;
     doc->work_end = s + len;
     // UTF-16 input holding nothing but its byte order mark is as empty as an
