@@ -136,6 +136,9 @@ class HttpServer:
                         ("%s:%s" % (server.user, server.password)).encode()).decode()
                     if authorization != expected:
                         self.send_response(401)
+                        # wget retries with credentials on the same connection
+                        # unless told plainly that it is closed.
+                        self.send_header("Connection", "close")
                         self.send_header("WWW-Authenticate", 'Basic realm="provisioning"')
                         self.send_header("Content-Length", "0")
                         self.end_headers()
