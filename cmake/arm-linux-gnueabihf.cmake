@@ -2,8 +2,11 @@
 # library, with Debian's cross compiler (g++-arm-linux-gnueabihf).
 #
 # Programs built here run on this machine through qemu-user: CTest and the
-# GoogleTest discovery start them through CMAKE_CROSSCOMPILING_EMULATOR, which
-# points the emulator at the cross toolchain's C library.
+# GoogleTest discovery start them through CMAKE_CROSSCOMPILING_EMULATOR. They
+# run on Debian's armhf run-time (libc6:armhf and libstdc++6:armhf, installed
+# beside this machine's own through multiarch), which the emulated loader finds
+# under /lib like on the device. The cross toolchain's copy of the C library is
+# for linking only: under qemu-arm 7.2 its thread start crashes.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
@@ -24,7 +27,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(CFGWATCH_QEMU_ARM qemu-arm)
 if(CFGWATCH_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CFGWATCH_QEMU_ARM} -L ${CFGWATCH_TARGET_ROOT})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CFGWATCH_QEMU_ARM})
 endif()
 
 # The device has little flash: optimise for size, give every function and
