@@ -11,6 +11,9 @@
  * every autoprov_log message, byte for byte, and every orvex_reset, are
  * written to the trace file E2E_TRACE_FILE together with the tick markers, and
  * then handed to the real library, which writes them exactly as it always does.
+ * Programs started with posix_spawn(p) and the statuses that waitpid reports
+ * are traced the same way, so a failing download shows what ran and how it
+ * ended.
  *
  * Every other process that inherits the preload (the shell, wget, the TFTP
  * client) gets the real functions. */
@@ -18,6 +21,9 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -134,4 +140,67 @@ void orvex_reset(void) {
     void (*real_reset)(void) = (void (*)(void))dlsym(RTLD_NEXT, "orvex_reset");
     trace("reset", NULL);
     real_reset();
+}
+
+static void trace_spawn(const char *kind, char *const argv[]) {
+    char words[8192];
+    size_t used = 0;
+    words[0] = '\0';
+    for (size_t i = 0; argv != NULL && argv[i] != NULL && used + 2 < sizeof words; ++i) {
+        /* Words are separated by a unit separator, which no argument here holds. */
+        int wrote =
+            snprintf(words + used, sizeof words - used, "%s%s", i > 0 ? "\x1f" : "", argv[i]);
+        if (wrote < 0) {
+            break;
+        }
+        used += (size_t)wrote;
+        if (used >= sizeof words) {
+            used = sizeof words - 1;
+        }
+    }
+    trace(kind, words);
+}
+
+int posix_spawnp(pid_t *pid, const char *file, const posix_spawn_file_actions_t *actions,
+                 const posix_spawnattr_t *attributes, char *const argv[], char *const envp[]) {
+    int (*real_spawnp)(pid_t *, const char *, const posix_spawn_file_actions_t *,
+                       const posix_spawnattr_t *, char *const[], char *const[]) =
+        (int (*)(pid_t *, const char *, const posix_spawn_file_actions_t *,
+                 const posix_spawnattr_t *, char *const[], char *const[]))dlsym(RTLD_NEXT,
+                                                                                "posix_spawnp");
+    if (faking) {
+        trace_spawn("spawn", argv);
+    }
+    return real_spawnp(pid, file, actions, attributes, argv, envp);
+}
+
+int posix_spawn(pid_t *pid, const char *path, const posix_spawn_file_actions_t *actions,
+                const posix_spawnattr_t *attributes, char *const argv[], char *const envp[]) {
+    int (*real_spawn)(pid_t *, const char *, const posix_spawn_file_actions_t *,
+                      const posix_spawnattr_t *, char *const[], char *const[]) =
+        (int (*)(pid_t *, const char *, const posix_spawn_file_actions_t *,
+                 const posix_spawnattr_t *, char *const[], char *const[]))dlsym(RTLD_NEXT,
+                                                                                "posix_spawn");
+    if (faking) {
+        trace_spawn("spawn", argv);
+    }
+    return real_spawn(pid, path, actions, attributes, argv, envp);
+}
+
+pid_t waitpid(pid_t pid, int *status, int options) {
+    pid_t (*real_waitpid)(pid_t, int *, int) =
+        (pid_t(*)(pid_t, int *, int))dlsym(RTLD_NEXT, "waitpid");
+    pid_t ended = real_waitpid(pid, status, options);
+    if (faking && ended > 0 && status != NULL) {
+        char text[64];
+        if (WIFEXITED(*status)) {
+            snprintf(text, sizeof text, "exit %d", WEXITSTATUS(*status));
+        } else if (WIFSIGNALED(*status)) {
+            snprintf(text, sizeof text, "signal %d", WTERMSIG(*status));
+        } else {
+            snprintf(text, sizeof text, "status %d", *status);
+        }
+        trace("ended", text);
+    }
+    return ended;
 }

@@ -141,6 +141,10 @@ class Run:
                 self.events.append((tick, "log", unescape(payload)))
             elif kind == "reset":
                 self.events.append((tick, "reset", None))
+            elif kind == "spawn":
+                self.events.append((tick, "spawn", unescape(payload).split("\x1f")))
+            elif kind == "ended":
+                self.events.append((tick, "ended", payload))
             elif kind == "end":
                 self.ended_by_clock = True
 
@@ -165,6 +169,16 @@ class Run:
     def ticks_with(self, message):
         return sorted({t for t, kind, p in self.events if kind == "log" and p == message})
 
+    def programs(self):
+        """[(argument vector, how it ended)] of every program the daemon started."""
+        started = []
+        for _, kind, payload in self.events:
+            if kind == "spawn":
+                started.append([payload, None])
+            elif kind == "ended" and started and started[-1][1] is None:
+                started[-1][1] = payload
+        return [tuple(entry) for entry in started]
+
     def resets(self):
         return sum(1 for _, kind, _ in self.events if kind == "reset")
 
@@ -180,7 +194,7 @@ def expected_stderr(run):
     for _, kind, payload in run.events:
         if kind == "log":
             out.append(payload if payload.endswith("\n") else payload + "\n")
-        else:
+        elif kind == "reset":
             out.append(RESET_LINE + "\n")
     return "".join(out)
 

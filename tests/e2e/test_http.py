@@ -84,7 +84,8 @@ class HttpTest(DaemonTest):
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (MAC_FILE, server.url), WGET_FAILED,
             LOOKING % (DEFAULT_FILE, server.url), WGET_FAILED])
-        self.assertIn(("/" + MAC_FILE, basic("phone", "wrong")), server.requests)
+        self.assertIn(("/" + MAC_FILE, basic("phone", "wrong")), server.requests,
+                      "programs run: %r" % (run.programs(),))
         self.assertEqual(run.new, {})
 
     def test_password_without_user_is_not_sent(self):
