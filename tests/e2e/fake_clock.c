@@ -11,8 +11,9 @@
  * every autoprov_log message, byte for byte, and every orvex_reset, are
  * written to the trace file E2E_TRACE_FILE together with the tick markers, and
  * then handed to the real library, which writes them exactly as it always does.
- * Programs started with posix_spawn(p) and the statuses that waitpid reports
- * are traced the same way, so a failing download shows what ran and how it
+ * Programs started with posix_spawn(p) or system, and the statuses that
+ * waitpid and system report, are traced the same way: the tests see exactly
+ * which programs ran with which arguments, and a failing download shows how it
  * ended.
  *
  * Every other process that inherits the preload (the shell, wget, the TFTP
@@ -30,6 +31,8 @@
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+
+static void trace_status(int status);
 
 static int faking;
 static int trace_fd = -1;
@@ -192,15 +195,33 @@ pid_t waitpid(pid_t pid, int *status, int options) {
         (pid_t(*)(pid_t, int *, int))dlsym(RTLD_NEXT, "waitpid");
     pid_t ended = real_waitpid(pid, status, options);
     if (faking && ended > 0 && status != NULL) {
-        char text[64];
-        if (WIFEXITED(*status)) {
-            snprintf(text, sizeof text, "exit %d", WEXITSTATUS(*status));
-        } else if (WIFSIGNALED(*status)) {
-            snprintf(text, sizeof text, "signal %d", WTERMSIG(*status));
-        } else {
-            snprintf(text, sizeof text, "status %d", *status);
-        }
-        trace("ended", text);
+        trace_status(*status);
     }
     return ended;
+}
+
+static void trace_status(int status) {
+    char text[64];
+    if (status == -1) {
+        snprintf(text, sizeof text, "failed");
+    } else if (WIFEXITED(status)) {
+        snprintf(text, sizeof text, "exit %d", WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+        snprintf(text, sizeof text, "signal %d", WTERMSIG(status));
+    } else {
+        snprintf(text, sizeof text, "status %d", status);
+    }
+    trace("ended", text);
+}
+
+int system(const char *command) {
+    int (*real_system)(const char *) = (int (*)(const char *))dlsym(RTLD_NEXT, "system");
+    if (!faking || command == NULL) {
+        return real_system(command);
+    }
+    char *const argv[] = {(char *)"/bin/sh", (char *)"-c", (char *)command, NULL};
+    trace_spawn("spawn", argv);
+    int status = real_system(command);
+    trace_status(status);
+    return status;
 }

@@ -7,6 +7,7 @@ test module), E2E_FAKE_CLOCK (the preload library), E2E_SANITIZED."""
 
 import calendar
 import os
+import shlex
 import shutil
 import subprocess
 import unittest
@@ -170,10 +171,14 @@ class Run:
         return sorted({t for t, kind, p in self.events if kind == "log" and p == message})
 
     def programs(self):
-        """[(argument vector, how it ended)] of every program the daemon started."""
+        """[(argument vector, how it ended)] of every program the daemon started.
+        A command line run through the shell counts as the words the shell
+        makes of it."""
         started = []
         for _, kind, payload in self.events:
             if kind == "spawn":
+                if payload[:2] == ["/bin/sh", "-c"] and len(payload) == 3:
+                    payload = shlex.split(payload[2])
                 started.append([payload, None])
             elif kind == "ended" and started and started[-1][1] is None:
                 started[-1][1] = payload
