@@ -121,8 +121,10 @@ class Run:
         self.new = self._files(os.path.join(output, "new"))
         self.old = self._files(os.path.join(output, "old"))
         self.new_dir_exists = os.path.isdir(os.path.join(output, "new"))
-        # Trace: [(tick, kind, payload)], tick 0 being start-up.
+        # Trace: [(tick, kind, payload)] of log messages and resets, tick 0
+        # being start-up; the programs started are kept apart.
         self.events = []
+        self.process_events = []
         self.ticks = []
         self.ended_by_clock = False
         tick = 0
@@ -143,9 +145,9 @@ class Run:
             elif kind == "reset":
                 self.events.append((tick, "reset", None))
             elif kind == "spawn":
-                self.events.append((tick, "spawn", unescape(payload).split("\x1f")))
+                self.process_events.append(("spawn", unescape(payload).split("\x1f")))
             elif kind == "ended":
-                self.events.append((tick, "ended", payload))
+                self.process_events.append(("ended", payload))
             elif kind == "end":
                 self.ended_by_clock = True
 
@@ -175,7 +177,7 @@ class Run:
         A command line run through the shell counts as the words the shell
         makes of it."""
         started = []
-        for _, kind, payload in self.events:
+        for kind, payload in self.process_events:
             if kind == "spawn":
                 if payload[:2] == ["/bin/sh", "-c"] and len(payload) == 3:
                     payload = shlex.split(payload[2])
@@ -199,7 +201,7 @@ def expected_stderr(run):
     for _, kind, payload in run.events:
         if kind == "log":
             out.append(payload if payload.endswith("\n") else payload + "\n")
-        elif kind == "reset":
+        else:
             out.append(RESET_LINE + "\n")
     return "".join(out)
 
