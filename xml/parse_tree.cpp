@@ -63,14 +63,17 @@ ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tra
         element = parent;
     } else {
         size_t offset = texts ? texts->current_length : strlen(parent->text);
-        element = ezxml_add_child(parent, name, offset);
+        element = texts ? appends_add_child(&texts->children, parent, name, offset)
+                        : ezxml_add_child(parent, name, offset);
         if (!element)
             return nullptr;
     }
     element->attributes = attributes;
     doc->current = element;
-    if (texts)
+    if (texts) {
         texts->current_length = strlen(element->text);
+        appends_enter(&texts->children, element);
+    }
     return element;
 }
 
@@ -87,6 +90,7 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, text_track
             // Nothing was added to the parent's text while this element was
             // open, so the parent's text is as long as this element's offset.
             texts->current_length = open->offset;
+            appends_leave(&texts->children, open);
         }
         doc->current = open->parent;
         return nullptr;
@@ -168,6 +172,7 @@ void finish_texts(text_tracker *texts) {
     }
     free(texts->blocks);
     texts->blocks = nullptr;
+    appends_release(&texts->children);
     texts->count = texts->capacity = 0;
 }
 

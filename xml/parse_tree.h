@@ -4,6 +4,7 @@
 #ifndef EZXML_PARSE_TREE_H
 #define EZXML_PARSE_TREE_H
 
+#include "xml/child_appends.h"
 #include "xml/ezxml.h"
 
 // An open element whose text is a block that the parse loop grows with
@@ -24,6 +25,7 @@ struct text_tracker {
     size_t count;
     size_t capacity;
     bool out_of_memory; // an allocation failed while text was appended
+    child_appends children; // links new children without walking the chains
 };
 
 // Opens an element below the document's current one (or names the root) and

@@ -144,6 +144,41 @@ size_t clamp_to_text(const char *text, size_t offset) {
     return strnlen(text, offset);
 }
 
+// The positions reached in the texts of the levels above the element being
+// written. Measuring a parent's text again from its start each time the
+// writer comes back up to it would make a long text with many children
+// cost quadratic time. When no memory can be had for a level, that level's
+// position is measured again instead.
+struct level_positions {
+    size_t *items = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+    size_t unsaved = 0; // levels above the saved ones whose position was not kept
+};
+
+void save_position(level_positions &levels, size_t position) {
+    if (levels.unsaved == 0 && levels.count == levels.capacity) {
+        size_t more = levels.capacity ? 2 * levels.capacity : 64;
+        auto *grown = static_cast<size_t *>(realloc(levels.items, more * sizeof(size_t)));
+        if (grown) {
+            levels.items = grown;
+            levels.capacity = more;
+        }
+    }
+    if (levels.unsaved == 0 && levels.count < levels.capacity)
+        levels.items[levels.count++] = position;
+    else
+        ++levels.unsaved;
+}
+
+size_t restore_position(level_positions &levels, const char *text, size_t offset) {
+    if (levels.unsaved > 0) {
+        --levels.unsaved;
+        return clamp_to_text(text, offset);
+    }
+    return levels.items[--levels.count];
+}
+
 void append_instructions(Output out, char ***table, char skipped_position, bool before_root) {
     if (!table)
         return;
@@ -245,11 +280,17 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
     const char *text = text_of(e->parent);
     size_t position = clamp_to_text(text, start);
     size_t depth = 0;
+    level_positions above;
     for (;;) {
-        // The parent's text up to this element, then its start tag.
+        // The parent's text up to this element, then its start tag. The
+        // parent's text goes on from the element's offset, or from the
+        // text's end when the offset lies past it.
         if (e->offset > position) {
             size_t n = clamp_to_text(text + position, e->offset - position);
             append_escaped(out, text + position, n, text_mode);
+            position += n;
+        } else {
+            position = e->offset;
         }
         append(out, "\n<");
         append(out, name_of(e));
@@ -257,6 +298,7 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
         append(out, ">");
 
         if (e->child) {
+            save_position(above, position);
             text = text_of(e);
             position = 0;
             e = e->child;
@@ -270,15 +312,17 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
             append(out, "</");
             append(out, name_of(e));
             append(out, ">\n");
-            position = clamp_to_text(text, e->offset);
             if (e->ordered)
                 break;
             append_escaped(out, text + position, SIZE_MAX, text_mode);
-            if (depth == 0)
+            if (depth == 0) {
+                free(above.items);
                 return *s;
+            }
             --depth;
             e = e->parent;
             text = text_of(e->parent);
+            position = restore_position(above, text, e->offset);
         }
         e = e->ordered;
     }

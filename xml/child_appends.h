@@ -1,0 +1,53 @@
+// Internal: appending children while a parse runs, in constant time.
+//
+// The parser always adds a child behind every child its parent already has
+// (its offset is the parent's text length, which only grows). Linking such
+// a child the general way walks the parent's three chains from their start,
+// which makes a parent with many children cost quadratic time. The parse
+// loop instead remembers, for each open element, its last child and the
+// last entry of its first-of-each-name chain, and for every (parent, name)
+// the last child of that name; with those, the child is linked exactly
+// where the general walk would put it, without walking.
+#ifndef EZXML_CHILD_APPENDS_H
+#define EZXML_CHILD_APPENDS_H
+
+#include <stddef.h>
+
+#include "xml/ezxml.h"
+
+struct append_frame {
+    ezxml *parent;
+    ezxml *last;       // last child in document order
+    ezxml *last_entry; // last entry of the first-of-each-name chain
+};
+
+struct last_of_name {
+    ezxml *parent;
+    ezxml *element; // the parent's last child of element->name
+    size_t hash;    // of parent and name
+};
+
+struct child_appends {
+    append_frame *frames; // open elements, outermost first
+    size_t depth;
+    size_t frame_capacity;
+    last_of_name *slots; // open addressing; a null parent is a free slot
+    size_t used;
+    size_t slot_capacity;
+    bool given_up; // memory ran out: every later child is linked the general way
+};
+
+// Records that element was opened and is now the parse cursor.
+void appends_enter(child_appends *appends, ezxml *element);
+
+// Records that element was closed.
+void appends_leave(child_appends *appends, ezxml *element);
+
+// A new child of parent, the parse cursor, at offset: the same result as
+// ezxml_add_child(parent, name, offset). Null when memory ran out.
+ezxml *appends_add_child(child_appends *appends, ezxml *parent, char *name, size_t offset);
+
+// Releases the index (the tree is not touched).
+void appends_release(child_appends *appends);
+
+#endif
