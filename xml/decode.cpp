@@ -8,6 +8,7 @@
 
 #include "xml/document.h"
 #include "xml/entities.h"
+#include "xml/entity_index.h"
 
 namespace {
 
@@ -20,10 +21,13 @@ bool starts_with(const char *text, const char *prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// The index of the first pair of list whose name begins text, or -1.
-ptrdiff_t find_entity(char **list, const char *text) {
+// The index of the first pair of list whose name begins text, or -1. With
+// an index that can answer for the list, without scanning it.
+ptrdiff_t find_entity(char **list, const char *text, entity_index *index) {
     if (!list)
         return -1;
+    if (index && entity_index_sync(index, list))
+        return entity_index_find(index, list, text);
     for (ptrdiff_t i = 0; list[2 * i]; ++i)
         if (starts_with(text, list[2 * i]))
             return i;
@@ -176,7 +180,7 @@ void collapse_spaces(char *s) {
 
 } // namespace
 
-extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
+char *decode_text(char *s, char **entities, char mode, entity_index *index) {
     if (!s)
         return s;
     size_t length = normalise_line_ends(s);
@@ -209,7 +213,7 @@ extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
                 continue;
             }
         } else if ((c == '&' && ampersand_entities) || (c == '%' && mode == '%')) {
-            ptrdiff_t i = find_entity(entities, at + 1);
+            ptrdiff_t i = find_entity(entities, at + 1, index);
             if (i >= 0 && entities[2 * i + 1] &&
                 expand(d, 1 + strlen(entities[2 * i]), entities[2 * i + 1]))
                 continue;
@@ -229,9 +233,22 @@ extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
     return d.buffer;
 }
 
-bool entity_reaches(const char *name, const char *value, char **list, char marker) {
+extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
+    return decode_text(s, entities, mode, nullptr);
+}
+
+bool entity_reaches(const char *name, const char *value, char **list, char marker,
+                    entity_index *index) {
     if (!name || !value)
         return false;
+    // When no text in the list refers to name, only value itself can.
+    if (marker == '&' && index && entity_index_sync(index, list) &&
+        !entity_index_mentions(index, name)) {
+        for (const char *p = strchr(value, marker); p; p = strchr(p + 1, marker))
+            if (starts_with(p + 1, name))
+                return true;
+        return false;
+    }
     size_t pairs = 0;
     while (list && list[2 * pairs])
         ++pairs;
@@ -266,7 +283,7 @@ bool entity_reaches(const char *name, const char *value, char **list, char marke
                 reached = true;
                 break;
             }
-            ptrdiff_t i = find_entity(list, p + 1);
+            ptrdiff_t i = find_entity(list, p + 1, index);
             if (i >= 0 && !seen[i] && list[2 * i + 1]) {
                 seen[i] = true;
                 queue[queued++] = list[2 * i + 1];

@@ -8,6 +8,7 @@
 
 #include "xml/document.h"
 #include "xml/entities.h"
+#include "xml/entity_index.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ struct Subset {
     char *start;
     char *end; // the subset's terminator
     char **parameter_entities;
+    entity_index *index; // of the document's entity list while a parse runs, or null
 };
 
 bool inside(const Subset &subset, const char *p) {
@@ -115,7 +117,8 @@ char *entity_declaration(Subset &subset, char *p) {
         return find_char(after_name, end, '>'); // external or malformed: skipped
 
     char **&list = parameter ? subset.parameter_entities : doc->entities;
-    size_t count = list_length(list);
+    entity_index *index = parameter ? nullptr : subset.index;
+    size_t count = index && entity_index_sync(index, list) ? 2 * index->pairs : list_length(list);
     char **grown = static_cast<char **>(realloc(list, (count + 3) * sizeof *grown));
     if (!grown)
         return nullptr;
@@ -138,7 +141,7 @@ char *entity_declaration(Subset &subset, char *p) {
     // general guard does not follow: a parameter entity that reaches itself
     // that way would expand without end, so it is refused like any other
     // circular declaration.
-    bool circular = !ezxml_ent_ok(name, decoded, list) ||
+    bool circular = entity_reaches(name, decoded, list, '&', index) ||
                     (parameter && entity_reaches(name, decoded, list, '%'));
     if (circular) {
         release_decoded(value, decoded);
@@ -283,7 +286,7 @@ char *attlist_declaration(Subset &subset, char *p) {
             *close = '\0';
             char *raw = p + 1;
             p = close + 1;
-            char *decoded = ezxml_decode(raw, doc->entities, *marker);
+            char *decoded = decode_text(raw, doc->entities, *marker, subset.index);
             value = keep_for_document(doc, raw, decoded);
             if (!value) {
                 release_decoded(raw, decoded);
@@ -316,7 +319,7 @@ void release_parameter_entities(const Subset &subset) {
 
 } // namespace
 
-extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index) {
     if (!doc)
         return 0;
     if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
@@ -335,7 +338,7 @@ extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
         doc->work_end = s + len;
     }
 
-    Subset subset{doc, s, s + len, parameter_entities};
+    Subset subset{doc, s, s + len, parameter_entities, index};
     char *p = s;
     while (p && p < subset.end) {
         p = find_markup(p, subset.end);
@@ -368,4 +371,8 @@ extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
 
     release_parameter_entities(subset);
     return doc->error_text[0] == '\0';
+}
+
+extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
+    return scan_internal_subset(doc, s, len, nullptr);
 }

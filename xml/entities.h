@@ -5,6 +5,9 @@
 
 #include <stddef.h>
 
+struct entity_index;
+struct ezxml_document;
+
 // How far one decoding call may expand references: every expansion costs the
 // length of the inserted text plus one, and a call may spend this many units
 // per byte of its input plus a fixed allowance. Once the next expansion would
@@ -17,6 +20,15 @@ constexpr size_t expansion_allowance = 8192;
 // Each entity of the list is looked at once, so the answer costs time linear
 // in the texts that can be reached, however they nest. When no memory can be
 // had for the walk the answer is "reaches", the safe side for a guard.
-bool entity_reaches(const char *name, const char *value, char **list, char marker);
+// With an index of list (see entity_index.h), lookups do not scan the list.
+bool entity_reaches(const char *name, const char *value, char **list, char marker,
+                    entity_index *index = nullptr);
+
+// ezxml_decode, looking entities up through index when it is not null; the
+// index must be the one kept for entities.
+char *decode_text(char *s, char **entities, char mode, entity_index *index);
+
+// ezxml_internal_dtd, keeping index up to date with the entities declared.
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index);
 
 #endif

@@ -1,5 +1,6 @@
 // The markup items besides start tags: closing tags, comments, CDATA
 // sections, document type declarations and processing instructions.
+#include "xml/entities.h"
 #include "xml/scanner.h"
 
 namespace scanning {
@@ -64,7 +65,8 @@ char *doctype(scanner &sc, char *markup) {
             while (after < sc.end && in_set(*after, "\t\r\n "))
                 ++after;
             if (after < sc.end && *after == '>') {
-                if (!ezxml_internal_dtd(sc.doc, subset + 1, p - (subset + 1)))
+                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1),
+                                          &sc.texts.entities))
                     return nullptr;
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
@@ -77,7 +79,8 @@ char *doctype(scanner &sc, char *markup) {
         ezxml_err(sc.doc, markup, "unclosed <!DOCTYPE");
         return nullptr;
     }
-    if (subset && !ezxml_internal_dtd(sc.doc, subset + 1, sc.end - (subset + 1)))
+    if (subset &&
+        !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), &sc.texts.entities))
         return nullptr;
     return sc.end;
 }

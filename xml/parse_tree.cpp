@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/entities.h"
 #include "xml/parse_tree.h"
 
 namespace {
@@ -106,7 +107,7 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tra
         return;
 
     s[length] = '\0';
-    char *decoded = ezxml_decode(s, doc->entities, mode);
+    char *decoded = decode_text(s, doc->entities, mode, texts ? &texts->entities : nullptr);
     size_t added = strlen(decoded);
     bool owned = element->flags & EZXML_TEXT_OWNED;
 
@@ -173,6 +174,7 @@ void finish_texts(text_tracker *texts) {
     free(texts->blocks);
     texts->blocks = nullptr;
     appends_release(&texts->children);
+    entity_index_release(&texts->entities);
     texts->count = texts->capacity = 0;
 }
 

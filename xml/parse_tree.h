@@ -5,6 +5,7 @@
 #define EZXML_PARSE_TREE_H
 
 #include "xml/child_appends.h"
+#include "xml/entity_index.h"
 #include "xml/ezxml.h"
 
 // An open element whose text is a block that the parse loop grows with
@@ -26,6 +27,7 @@ struct text_tracker {
     size_t capacity;
     bool out_of_memory; // an allocation failed while text was appended
     child_appends children; // links new children without walking the chains
+    entity_index entities;  // finds the document's entities without scanning the list
 };
 
 // Opens an element below the document's current one (or names the root) and

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "xml/document.h"
+#include "xml/entities.h"
 #include "xml/scanner.h"
 
 namespace scanning {
@@ -110,7 +111,8 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs, 
         }
         *close = '\0';
         p = close + 1;
-        char *decoded = ezxml_decode(value, sc.doc->entities, value_mode(declared, name));
+        char *decoded = decode_text(value, sc.doc->entities, value_mode(declared, name),
+                                    &sc.texts.entities);
         attrs.list[2 * k + 1] = decoded;
         if (decoded != value)
             attrs.owners[k] = '@';

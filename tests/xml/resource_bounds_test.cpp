@@ -1,0 +1,276 @@
+// Documents of 1 MiB and 10 MiB in every shape that once cost more than its
+// size (deep nesting, many siblings of one name and of many names, many
+// attributes on one tag, many references to a long entity, long entity
+// chains, text broken up by children, one huge text) parse, serialise and
+// free with heap use in proportion to their size. The program counts the
+// heap through its own malloc family; the time side is shown by the scaling
+// benchmark, and here by the number of reallocations where growth is
+// geometric. Not in sanitizer builds: those own the allocator.
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/scaling_documents.h"
+#include "support/chain_check.h"
+#include "xml/ezxml.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define COUNTING_HEAP 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define COUNTING_HEAP 0
+#endif
+#endif
+#ifndef COUNTING_HEAP
+#define COUNTING_HEAP 1
+#endif
+
+namespace {
+
+struct heap_counts {
+    long long in_use = 0;
+    long long peak = 0;
+    size_t reallocations = 0;
+};
+heap_counts heap;
+
+void taken(void *p) {
+    if (!p)
+        return;
+    heap.in_use += static_cast<long long>(malloc_usable_size(p));
+    if (heap.in_use > heap.peak)
+        heap.peak = heap.in_use;
+}
+
+void given_back(void *p) {
+    if (p)
+        heap.in_use -= static_cast<long long>(malloc_usable_size(p));
+}
+
+} // namespace
+
+#if COUNTING_HEAP
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void __libc_free(void *);
+
+void *malloc(size_t n) {
+    void *p = __libc_malloc(n);
+    taken(p);
+    return p;
+}
+void *calloc(size_t n, size_t size) {
+    void *p = __libc_calloc(n, size);
+    taken(p);
+    return p;
+}
+void *realloc(void *old, size_t n) {
+    long long before = old ? static_cast<long long>(malloc_usable_size(old)) : 0;
+    void *p = __libc_realloc(old, n);
+    if (p || n == 0) {
+        heap.in_use -= before;
+        taken(p);
+    }
+    ++heap.reallocations;
+    return p;
+}
+void free(void *p) {
+    given_back(p);
+    __libc_free(p);
+}
+}
+#endif
+
+namespace {
+
+using scaling::shape;
+
+constexpr size_t mebibyte = 1 << 20;
+
+// What one document costs: heap beyond what was in use before the parse, at
+// its highest, and the reallocations the parse made.
+struct cost {
+    long long peak_bytes;
+    size_t parse_reallocations;
+    size_t elements;
+    std::string error;
+};
+
+size_t count_elements(const ezxml *root) {
+    size_t n = 0;
+    std::vector<const ezxml *> pending{root};
+    while (!pending.empty()) {
+        const ezxml *e = pending.back();
+        pending.pop_back();
+        ++n;
+        for (const ezxml *c = e->child; c; c = c->ordered)
+            pending.push_back(c);
+    }
+    return n;
+}
+
+cost measure(shape s, size_t size, bool check_chains_too) {
+    std::string text = scaling::document(s, size);
+    cost out{};
+    heap.peak = heap.in_use;
+    long long before = heap.in_use;
+    size_t reallocations = heap.reallocations;
+
+    ezxml *doc = ezxml_parse_str(text.data(), text.size());
+    out.parse_reallocations = heap.reallocations - reallocations;
+    out.error = ezxml_error(doc);
+    char *xml = ezxml_toxml(doc);
+    if (s != shape::entity_chain) { // the declarations are not written out
+        EXPECT_GT(strlen(xml), text.size() / 4);
+    }
+    free(xml);
+    out.peak_bytes = heap.peak - before;
+    if (check_chains_too) {
+        EXPECT_EQ(check_tree(doc), "");
+    }
+    out.elements = count_elements(doc);
+    ezxml_free(doc);
+    EXPECT_EQ(heap.in_use, before) << "the document left heap behind";
+    return out;
+}
+
+class ResourceBounds : public ::testing::TestWithParam<shape> {};
+
+// Heap at its highest stays within a fixed multiple of the input, at 1 MiB
+// and at 10 MiB alike: a cost that grew faster than the input would break
+// the bound at the larger size.
+TEST_P(ResourceBounds, HeapGrowsInProportionToTheInput) {
+    if (!COUNTING_HEAP)
+        GTEST_SKIP() << "the sanitizer owns the allocator";
+    constexpr long long bytes_per_input_byte = 48;
+    cost small = measure(GetParam(), mebibyte, true);
+    cost large = measure(GetParam(), 10 * mebibyte, false);
+    ASSERT_EQ(small.error, "");
+    ASSERT_EQ(large.error, "");
+    EXPECT_LE(small.peak_bytes, bytes_per_input_byte * static_cast<long long>(mebibyte))
+        << small.peak_bytes / static_cast<long long>(mebibyte) << " bytes per input byte";
+    EXPECT_LE(large.peak_bytes, bytes_per_input_byte * 10 * static_cast<long long>(mebibyte))
+        << large.peak_bytes / static_cast<long long>(mebibyte) / 10 << " bytes per input byte";
+    // Nothing is lost on the way: ten times the input, about ten times the
+    // elements (all but the chain and reference shapes have many).
+    EXPECT_GE(large.elements, small.elements);
+    printf("%s: %.1f and %.1f heap bytes per input byte at 1 and 10 MiB\n",
+           scaling::shape_name(GetParam()),
+           static_cast<double>(small.peak_bytes) / static_cast<double>(mebibyte),
+           static_cast<double>(large.peak_bytes) / static_cast<double>(10 * mebibyte));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ResourceBounds, ::testing::ValuesIn(scaling::all_shapes),
+                         [](const auto &info) { return scaling::shape_name(info.param); });
+
+// Growth that is geometric makes a logarithmic number of reallocations: an
+// attribute list of a million pairs, a text gathered from a million runs,
+// a text into which three million references expand.
+TEST(ResourceBoundsGrowth, ReallocationsAreLogarithmic) {
+    if (!COUNTING_HEAP)
+        GTEST_SKIP() << "the sanitizer owns the allocator";
+    for (shape s : {shape::many_attributes, shape::interrupted_text, shape::growing_references,
+                    shape::huge_text}) {
+        cost c = measure(s, 10 * mebibyte, false);
+        ASSERT_EQ(c.error, "") << scaling::shape_name(s);
+        EXPECT_LE(c.parse_reallocations, 200u) << scaling::shape_name(s);
+        printf("%s: %zu reallocations while parsing 10 MiB\n", scaling::shape_name(s),
+               c.parse_reallocations);
+    }
+}
+
+// The shapes parse into the trees they describe, at a size the chain
+// checker gets through quickly (also in sanitizer builds).
+TEST(ResourceBoundsShapes, DocumentsParseIntoTheirTrees) {
+    const size_t size = 64 << 10;
+    for (shape s : scaling::all_shapes) {
+        std::string text = scaling::document(s, size);
+        ezxml *doc = ezxml_parse_str(text.data(), text.size());
+        EXPECT_STREQ(ezxml_error(doc), "") << scaling::shape_name(s);
+        EXPECT_EQ(check_tree(doc), "") << scaling::shape_name(s);
+        size_t n = count_elements(doc);
+        switch (s) {
+        case shape::deep_nesting:
+            EXPECT_EQ(n, size / 7);
+            break;
+        case shape::siblings_same_name:
+        case shape::siblings_many_names:
+        case shape::interrupted_text:
+            EXPECT_GT(n, size / 10);
+            break;
+        case shape::many_attributes: {
+            size_t pairs = 0;
+            while (doc->attributes[2 * pairs])
+                ++pairs;
+            EXPECT_GT(pairs, size / 12);
+            break;
+        }
+        case shape::growing_references:
+            EXPECT_GT(strlen(doc->text), size * 4);
+            break;
+        case shape::entity_chain:
+            // Expansion stops where the decoder's budget ends; what was
+            // expanded is the next entity down the chain.
+            EXPECT_EQ(std::string(doc->text).substr(0, 2), "&e");
+            break;
+        case shape::huge_text:
+            EXPECT_EQ(strlen(doc->text), size - 8);
+            break;
+        }
+        ezxml_free(doc);
+    }
+}
+
+// The parser finds entities through an index rather than by scanning the
+// list; it must find exactly what the scan finds: the first declaration of
+// a name, names with ";" inside them, references to names declared later
+// or never, and chains through several entities.
+TEST(ResourceBoundsShapes, IndexedEntityLookupsAgreeWithTheListScan) {
+    std::mt19937 random(20261208);
+    int compared = 0, refused = 0;
+    const std::vector<std::string> names = {"a", "b", "c", "ab", "a;b", "x.y", "lt", "amp", "q"};
+    for (int round = 0; round < 300; ++round) {
+        std::string dtd = "<!DOCTYPE r [";
+        int declarations = static_cast<int>(random() % 8);
+        for (int i = 0; i < declarations; ++i) {
+            std::string value;
+            for (int k = static_cast<int>(random() % 4); k > 0; --k)
+                value += random() % 2 ? "&" + names[random() % names.size()] + ";" : "t";
+            dtd += "<!ENTITY " + names[random() % names.size()] + " \"" + value + "\">";
+        }
+        dtd += "]>";
+        std::string refs;
+        for (int k = static_cast<int>(random() % 6); k >= 0; --k)
+            refs += random() % 3 ? "&" + names[random() % names.size()] + ";" : " &a;b; ";
+        std::string text = dtd + "<r>" + refs + "</r>";
+        ezxml *doc = ezxml_parse_str(text.data(), text.size());
+        if (ezxml_error(doc)[0] == '\0') {
+            std::string copy = refs;
+            auto *d = reinterpret_cast<ezxml_document *>(doc);
+            char *scanned = ezxml_decode(copy.data(), d->entities, '&');
+            EXPECT_STREQ(doc->text, scanned) << text;
+            ++compared;
+            if (scanned != copy.data())
+                free(scanned);
+        } else {
+            // Only a circular declaration may fail, and the list scan must
+            // call the same declaration circular.
+            EXPECT_NE(std::string(ezxml_error(doc)).find("circular"), std::string::npos) << text;
+            ++refused;
+        }
+        ezxml_free(doc);
+    }
+    // Both outcomes were met often enough to mean something.
+    EXPECT_GT(compared, 100);
+    EXPECT_GT(refused, 10);
+}
+
+} // namespace
