@@ -14,7 +14,9 @@
  * Programs started with posix_spawn(p) or system, and the statuses that
  * waitpid and system report, are traced the same way: the tests see exactly
  * which programs ran with which arguments, and a failing download shows how it
- * ended.
+ * ended. Calls of access, fopen and open on paths that begin with
+ * E2E_WATCH_PATH (the lease directory) are traced too, so a test sees when
+ * the lease is looked at.
  *
  * Every other process that inherits the preload (the shell, wget, the TFTP
  * client) gets the real functions. */
@@ -37,6 +39,7 @@ static void trace_status(int status);
 static int faking;
 static int trace_fd = -1;
 static time_t fake_now;
+static const char *watched_path;
 static unsigned long ticks_allowed;
 static unsigned long ticks_done;
 
@@ -91,6 +94,7 @@ __attribute__((constructor)) static void fake_clock_init(void) {
     fake_now = start != NULL ? (time_t)strtoll(start, NULL, 10) : 0;
     const char *ticks = getenv("E2E_CLOCK_TICKS");
     ticks_allowed = ticks != NULL ? strtoul(ticks, NULL, 10) : 0;
+    watched_path = getenv("E2E_WATCH_PATH");
     const char *trace_path = getenv("E2E_TRACE_FILE");
     if (trace_path != NULL) {
         trace_fd = open(trace_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -224,4 +228,61 @@ int system(const char *command) {
     int status = real_system(command);
     trace_status(status);
     return status;
+}
+
+static void trace_file_call(const char *call, const char *path) {
+    if (faking && watched_path != NULL && *watched_path != '\0' && path != NULL &&
+        strncmp(path, watched_path, strlen(watched_path)) == 0) {
+        char text[4096];
+        snprintf(text, sizeof text, "%s %s", call, path);
+        trace("file", text);
+    }
+}
+
+int access(const char *path, int mode) {
+    int (*real_access)(const char *, int) = (int (*)(const char *, int))dlsym(RTLD_NEXT, "access");
+    trace_file_call("access", path);
+    return real_access(path, mode);
+}
+
+FILE *fopen(const char *path, const char *mode) {
+    FILE *(*real_fopen)(const char *, const char *) =
+        (FILE * (*)(const char *, const char *)) dlsym(RTLD_NEXT, "fopen");
+    trace_file_call("fopen", path);
+    return real_fopen(path, mode);
+}
+
+FILE *fopen64(const char *path, const char *mode) {
+    FILE *(*real_fopen64)(const char *, const char *) =
+        (FILE * (*)(const char *, const char *)) dlsym(RTLD_NEXT, "fopen64");
+    trace_file_call("fopen", path);
+    return real_fopen64(path, mode);
+}
+
+int open(const char *path, int flags, ...) {
+    int (*real_open)(const char *, int, ...) =
+        (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = (mode_t)va_arg(arguments, int);
+        va_end(arguments);
+    }
+    trace_file_call("open", path);
+    return real_open(path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...) {
+    int (*real_open64)(const char *, int, ...) =
+        (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open64");
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = (mode_t)va_arg(arguments, int);
+        va_end(arguments);
+    }
+    trace_file_call("open", path);
+    return real_open64(path, flags, mode);
 }

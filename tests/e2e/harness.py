@@ -23,6 +23,8 @@ MAC = "00:1a:2b:3c:4d:5e"
 MAC_FILE = "001a2b3c4d5e.xml"
 DEFAULT_FILE = "000000ef.xml"
 RESET_LINE = "sysbus: device reset requested"
+LEASE_DIRECTORY = "/run/systemd/netif/leases/"
+LEASE_FILE = LEASE_DIRECTORY + "2"
 START_LINE = "Starting autoprov main loop..."
 
 
@@ -125,6 +127,8 @@ class Run:
         # being start-up; the programs started are kept apart.
         self.events = []
         self.process_events = []
+        # [(tick, "access" | "fopen" | "open", path)] for the lease directory.
+        self.lease_calls = []
         self.ticks = []
         self.ended_by_clock = False
         tick = 0
@@ -148,6 +152,9 @@ class Run:
                 self.process_events.append(("spawn", unescape(payload).split("\x1f")))
             elif kind == "ended":
                 self.process_events.append(("ended", payload))
+            elif kind == "file":
+                call, _, path = payload.partition(" ")
+                self.lease_calls.append((tick, call, unescape(path)))
             elif kind == "end":
                 self.ended_by_clock = True
 
@@ -276,6 +283,7 @@ class DaemonTest(unittest.TestCase):
             "E2E_CLOCK_START": str(start if start is not None else utc(2026, 3, 2, 12, 0)),
             "E2E_CLOCK_TICKS": str(ticks),
             "E2E_TRACE_FILE": trace_file,
+            "E2E_WATCH_PATH": LEASE_DIRECTORY,
         }
         if SANITIZED:
             # The preloaded clock comes before the sanitizer runtime.

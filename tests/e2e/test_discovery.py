@@ -38,6 +38,7 @@ class DiscoveryTest(DaemonTest):
             IDLE, LOOKING % (MAC_FILE, configured.url), "Cfgwatch: no changes found."])
         self.assertEqual(configured.paths(), ["/" + MAC_FILE])
         self.assertEqual(announced.paths(), [])
+        self.assertEqual(run.lease_calls, [], "the lease was looked at")
 
     def test_option_43_url_from_hexadecimal(self):
         with HttpServer({MAC_FILE: CONTENT}) as server:
@@ -103,6 +104,10 @@ class DiscoveryTest(DaemonTest):
         self.assertEqual(run.messages(), expected)
         for server in (s43, s72, s150, s66):
             self.assertEqual(server.paths(), ["/" + MAC_FILE])
+        # Each option is looked for in a fresh reading of the lease.
+        opened = [call for _, call, path in run.lease_calls
+                  if path == harness.LEASE_FILE and call in ("fopen", "open")]
+        self.assertEqual(len(opened), 4, run.lease_calls)
 
     def test_key_after_other_text_on_the_line(self):
         with HttpServer({MAC_FILE: CONTENT}) as server:
@@ -121,6 +126,9 @@ class DiscoveryTest(DaemonTest):
         run = self.check_once(None)
         self.assertEqual(run.messages(), [IDLE])
         self.assertFalse(run.new_dir_exists)
+        # Each option's scan looks for the lease, and none tries to read it.
+        self.assertEqual([(call, path) for _, call, path in run.lease_calls],
+                         [("access", harness.LEASE_FILE)] * 4)
 
     def test_lease_without_server_keys_no_pass(self):
         run = self.check_once(lease())
