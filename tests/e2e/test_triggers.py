@@ -42,6 +42,14 @@ class TimerTriggerTest(DaemonTest):
         self.assertEqual(run.resets(), 0)
 
 
+    def test_period_is_compared_unsigned(self):
+        # Read as a signed number this period would be negative, and every
+        # tick would count as overdue.
+        run = self.run_daemon(record={"autoprov_period": 2147483648}, ticks=5)
+        self.assertLoopRan(run, 5)
+        self.assertEqual(run.messages(), [])
+
+
 class TimeOfDayTriggerTest(DaemonTest):
     def run_around_half_past_seven(self, setting, ticks=9):
         # Tick n happens 15 * n seconds after 07:29:00 UTC: ticks 4 to 7 fall in 07:30.
@@ -97,6 +105,13 @@ class IdleTriggerTest(DaemonTest):
     def test_setting_value_shows_in_the_message(self):
         run = self.run_daemon(record={"autoprov_idle_minutes": 45}, idle=True, ticks=2)
         self.assertEqual(run.messages(), [IDLE % 45])
+        self.assertFalse(run.idle_left)
+
+    def test_idle_setting_is_compared_unsigned(self):
+        # 4294967295 is at least 10; the message prints it as the log's %d does.
+        run = self.run_daemon(record={"autoprov_idle_minutes": 4294967295}, idle=True, ticks=2)
+        self.assertLoopRan(run, 2)
+        self.assertEqual(run.messages(), [IDLE % -1])
         self.assertFalse(run.idle_left)
 
     def test_idle_five_never_fires_and_leaves_the_marker(self):
