@@ -233,7 +233,7 @@ class DaemonTest(unittest.TestCase):
 
     def run_daemon(self, record=None, lease=None, old=None, new=None, idle=False,
                    ticks=1, start=None, record_file_missing=False, check_stderr=True,
-                   modes=None, bounding_set=None):
+                   modes=None, bounding_set=None, tz="UTC"):
         """Runs the installed cfgwatch for `ticks` ticks of the fake clock.
 
         record: settings fields for the installed settings tool; lease: the
@@ -242,7 +242,8 @@ class DaemonTest(unittest.TestCase):
         non-empty directory that "rm" cannot remove ("directory"); start: the
         fake clock's first moment (seconds since the epoch, UTC); modes:
         {path: octal mode} applied inside the namespace before the start;
-        bounding_set: capabilities the daemon runs without."""
+        bounding_set: capabilities the daemon runs without; tz: the daemon's
+        time zone."""
         ws = self.workspace
         run_id = len(os.listdir(ws.path))
         scenario = ws.sub("run%d" % run_id, "scenario")
@@ -275,7 +276,7 @@ class DaemonTest(unittest.TestCase):
         trace_file = os.path.join(output, "trace")
         environment = {
             "PATH": "%s:/usr/bin:/bin" % os.path.join(PREFIX, "bin"),
-            "TZ": "UTC",
+            "TZ": tz,
             "LC_ALL": "C",
             "SETTINGSDB_FILE": record_file,
             "LD_PRELOAD": FAKE_CLOCK,

@@ -87,6 +87,13 @@ class TimeOfDayTriggerTest(DaemonTest):
                 run = self.run_around_half_past_seven(setting)
                 self.assertEqual(run.messages(), [])
 
+    def test_local_time_not_universal_time(self):
+        # 06:29 UTC is 07:29 one hour east of Greenwich.
+        run = self.run_daemon(record={"autoprov_time_of_day": "073000"}, ticks=5,
+                              start=utc(2026, 3, 2, 6, 29, 0), tz="CET-1")
+        self.assertLoopRan(run, 5)
+        self.assertEqual(run.ticks_with(TIME_MATCH % "073000"), [4, 5])
+
     def test_local_time_at_midnight(self):
         run = self.run_daemon(record={"autoprov_time_of_day": "000012"}, ticks=5,
                               start=utc(2026, 3, 2, 23, 59, 0))
