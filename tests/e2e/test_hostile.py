@@ -36,6 +36,11 @@ class HostileTextTest(DaemonTest):
         planted = [path for path in run.tmp_listing + run.run_listing if "pwned" in path]
         self.assertEqual(planted, [])
 
+    def assertOneArgument(self, run, program, text):
+        """The program started was given the text as one argument of its own."""
+        vectors = [argv for argv, _ in run.programs() if argv[0] == program]
+        self.assertTrue(any(text in argv for argv in vectors), run.programs())
+
     def test_option_43_url_with_shell_text_reaches_wget_whole(self):
         with HttpServer({}) as server:
             url = server.url + "/a" + SHELL_PIECES
@@ -45,6 +50,7 @@ class HostileTextTest(DaemonTest):
             LOOKING % (MAC_FILE, url), WGET_FAILED, LOOKING % (DEFAULT_FILE, url), WGET_FAILED])
         self.assertEqual([urllib.parse.unquote(p) for p in server.paths()],
                          ["/a" + SHELL_PIECES + "/" + name for name in (MAC_FILE, DEFAULT_FILE)])
+        self.assertOneArgument(run, "wget", url + "/" + MAC_FILE)
 
     def test_configured_server_with_blanks_and_shell_text(self):
         with HttpServer({}) as server:
@@ -53,6 +59,7 @@ class HostileTextTest(DaemonTest):
         self.assertEqual(run.messages()[1:3], [LOOKING % (MAC_FILE, url), WGET_FAILED])
         self.assertEqual(urllib.parse.unquote(server.paths()[0]),
                          "/x y" + SHELL_PIECES + "/" + MAC_FILE)
+        self.assertOneArgument(run, "wget", url + "/" + MAC_FILE)
 
     def test_file_name_with_shell_text_is_downloaded_under_that_name(self):
         name = "p$(id)`id`;id|id&x y.xml"
@@ -72,6 +79,7 @@ class HostileTextTest(DaemonTest):
             IDLE, "Cfgwatch: Found server in option 66: %s" % text,
             LOOKING % (MAC_FILE, text), TFTP_FAILED, LOOKING % (DEFAULT_FILE, text), TFTP_FAILED])
         self.assertEqual(run.new, {})
+        self.assertOneArgument(run, "minimumTFTP.py", text)
 
     def test_tftp_file_name_with_shell_text(self):
         name = "q$(id);id`id`&x y.xml"
@@ -82,6 +90,7 @@ class HostileTextTest(DaemonTest):
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (name, server.address), "Cfgwatch: no changes found."])
         self.assertEqual(run.new, {name: CONTENT})
+        self.assertOneArgument(run, "minimumTFTP.py", name)
 
     def test_tftp_file_name_that_looks_like_an_option_is_refused(self):
         # The TFTP client keeps the file under the name it asks for, and a
