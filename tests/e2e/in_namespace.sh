@@ -62,7 +62,10 @@ case "$resolv_target" in
     cp "$scenario/resolv.conf" "$resolv_target"
     ;;
 *)
-    mount --bind "$scenario/resolv.conf" "$resolv_target"
+    # Without the file the C library asks 127.0.0.1 anyway.
+    if [ -e "$resolv_target" ]; then
+        mount --bind "$scenario/resolv.conf" "$resolv_target"
+    fi
     ;;
 esac
 
