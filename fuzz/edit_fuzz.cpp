@@ -25,6 +25,13 @@ std::vector<ezxml *> subtree(ezxml *top) {
     return out;
 }
 
+const char *own_attribute(ezxml *e, const char *name) {
+    for (char **a = e->attributes; a && *a; a += 2)
+        if (strcmp(a[0], name) == 0)
+            return a[1];
+    return nullptr;
+}
+
 struct editor {
     ezxml *root;
     std::vector<ezxml *> alive;    // every element not freed, root included
@@ -127,7 +134,10 @@ struct editor {
             require(ezxml_set_attr(e, name, remove ? nullptr : value) == e,
                     "ezxml_set_attr lost e");
         }
-        const char *now = ezxml_attr(e, name);
+        // Read the element's own list: ezxml_attr would also look for the
+        // document's declared defaults, through parent links that dangle
+        // on a cut subtree whose former parent was freed.
+        const char *now = own_attribute(e, name);
         if (remove)
             require(now == nullptr, "ezxml_set_attr did not remove the attribute");
         else

@@ -8,6 +8,7 @@
 
 #include "xml/document.h"
 #include "xml/entities.h"
+#include "xml/default_index.h"
 #include "xml/entity_index.h"
 
 namespace {
@@ -66,6 +67,7 @@ struct Subset {
     char *end; // the subset's terminator
     char **parameter_entities;
     entity_index *index; // of the document's entity list while a parse runs, or null
+    default_index *defaults; // of the default-attribute table while a parse runs, or null
 };
 
 bool inside(const Subset &subset, const char *p) {
@@ -162,8 +164,11 @@ char *entity_declaration(Subset &subset, char *p) {
 }
 
 // The default-attribute table's list for element, or -1.
-ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element) {
+ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element,
+                                default_index *defaults) {
     char ***table = doc->default_attributes;
+    if (defaults && default_index_update(defaults, table, -1))
+        return default_index_list(defaults, table, element);
     for (ptrdiff_t i = 0; table && table[i]; ++i)
         if (strcmp(table[i][0], element) == 0)
             return i;
@@ -174,12 +179,14 @@ ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element) 
 // triple. Returns the list's index; on exhausted memory the triple is
 // dropped (its heap default released) and the index returned unchanged.
 ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, char *attribute,
-                         char *value, char *marker) {
+                         char *value, char *marker, default_index *defaults) {
+    // With an index, the lengths of the table and of its lists are known.
+    bool indexed = defaults && default_index_update(defaults, doc->default_attributes, -1);
     if (index < 0) {
         char ***table = doc->default_attributes;
         bool empty = !table || table == reinterpret_cast<char ***>(EZXML_NIL);
-        size_t count = 0;
-        while (!empty && table[count])
+        size_t count = indexed ? defaults->known_lists : 0;
+        while (!indexed && !empty && table[count])
             ++count;
         char **list = static_cast<char **>(malloc(2 * sizeof *list));
         char ***grown = list ? static_cast<char ***>(
@@ -201,6 +208,8 @@ ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, ch
 
     char **list = doc->default_attributes[index];
     size_t j = 1;
+    if (indexed && static_cast<size_t>(index) < defaults->known_lists)
+        j += 3 * default_index_length(defaults, static_cast<size_t>(index));
     while (list[j])
         j += 3;
     char **grown = static_cast<char **>(realloc(list, (j + 4) * sizeof *grown));
@@ -214,6 +223,8 @@ ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, ch
     grown[j + 2] = marker;
     grown[j + 3] = nullptr;
     doc->default_attributes[index] = grown;
+    if (defaults)
+        default_index_update(defaults, doc->default_attributes, index);
     return index;
 }
 
@@ -237,7 +248,7 @@ char *attlist_declaration(Subset &subset, char *p) {
         return p;
     *p++ = '\0';
 
-    ptrdiff_t index = find_element_defaults(doc, element);
+    ptrdiff_t index = find_element_defaults(doc, element, subset.defaults);
     for (;;) {
         p = skip_blanks(p, end);
         if (p >= end || *p == '>')
@@ -305,7 +316,7 @@ char *attlist_declaration(Subset &subset, char *p) {
                 free(value);
             continue;
         }
-        index = record_default(doc, index, element, attribute, value, marker);
+        index = record_default(doc, index, element, attribute, value, marker, subset.defaults);
     }
 }
 
@@ -319,7 +330,8 @@ void release_parameter_entities(const Subset &subset) {
 
 } // namespace
 
-int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index) {
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,
+                         default_index *defaults) {
     if (!doc)
         return 0;
     if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
@@ -338,7 +350,7 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
         doc->work_end = s + len;
     }
 
-    Subset subset{doc, s, s + len, parameter_entities, index};
+    Subset subset{doc, s, s + len, parameter_entities, index, defaults};
     char *p = s;
     while (p && p < subset.end) {
         p = find_markup(p, subset.end);
@@ -374,5 +386,5 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
 }
 
 extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
-    return scan_internal_subset(doc, s, len, nullptr);
+    return scan_internal_subset(doc, s, len, nullptr, nullptr);
 }

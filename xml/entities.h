@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 struct entity_index;
+struct default_index;
 struct ezxml_document;
 
 // How far one decoding call may expand references: every expansion costs the
@@ -28,7 +29,9 @@ bool entity_reaches(const char *name, const char *value, char **list, char marke
 // index must be the one kept for entities.
 char *decode_text(char *s, char **entities, char mode, entity_index *index);
 
-// ezxml_internal_dtd, keeping index up to date with the entities declared.
-int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index);
+// ezxml_internal_dtd, keeping the indexes (either may be null) up to date
+// with the entities and attribute defaults declared.
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,
+                         default_index *defaults);
 
 #endif

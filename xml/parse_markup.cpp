@@ -66,7 +66,7 @@ char *doctype(scanner &sc, char *markup) {
                 ++after;
             if (after < sc.end && *after == '>') {
                 if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1),
-                                          &sc.texts.entities))
+                                          &sc.texts.entities, &sc.texts.defaults))
                     return nullptr;
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
@@ -80,7 +80,8 @@ char *doctype(scanner &sc, char *markup) {
         return nullptr;
     }
     if (subset &&
-        !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), &sc.texts.entities))
+        !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), &sc.texts.entities,
+                              &sc.texts.defaults))
         return nullptr;
     return sc.end;
 }

@@ -175,6 +175,7 @@ void finish_texts(text_tracker *texts) {
     texts->blocks = nullptr;
     appends_release(&texts->children);
     entity_index_release(&texts->entities);
+    default_index_release(&texts->defaults);
     texts->count = texts->capacity = 0;
 }
 

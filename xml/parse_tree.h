@@ -5,6 +5,7 @@
 #define EZXML_PARSE_TREE_H
 
 #include "xml/child_appends.h"
+#include "xml/default_index.h"
 #include "xml/entity_index.h"
 #include "xml/ezxml.h"
 
@@ -28,6 +29,7 @@ struct text_tracker {
     bool out_of_memory; // an allocation failed while text was appended
     child_appends children; // links new children without walking the chains
     entity_index entities;  // finds the document's entities without scanning the list
+    default_index defaults; // finds declared attributes without scanning the table
 };
 
 // Opens an element below the document's current one (or names the root) and

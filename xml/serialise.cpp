@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/default_index.h"
 #include "xml/document.h"
 #include "xml/name_set.h"
 
@@ -73,9 +74,13 @@ void append_attribute(Output out, const char *name, const char *value) {
 }
 
 // The declared defaults for element name, or null.
-char **defaults_for(char ***table, const char *name) {
+char **defaults_for(char ***table, const char *name, const default_index *index) {
     if (!name)
         return nullptr;
+    if (index) {
+        ptrdiff_t number = default_index_list(index, table, name);
+        return number < 0 ? nullptr : table[number];
+    }
     for (size_t i = 0; table && table[i]; ++i)
         if (strcmp(table[i][0], name) == 0)
             return table[i];
@@ -95,7 +100,7 @@ bool occurs_before(char **list, size_t first, size_t stride, size_t count, const
 // The element's own attributes, each name only at its first occurrence, then
 // the declared defaults it does not carry itself, each attribute only at its
 // first declaration and only when a default value was declared.
-void append_attributes(Output out, ezxml *e, char ***defaults) {
+void append_attributes(Output out, ezxml *e, char ***defaults, const default_index *index) {
     char **own = e->attributes;
     size_t own_count = 0;
     NameSet own_names;
@@ -109,7 +114,7 @@ void append_attributes(Output out, ezxml *e, char ***defaults) {
             append_attribute(out, name, own[2 * own_count + 1] ? own[2 * own_count + 1] : "");
     }
 
-    if (char **declared = defaults_for(defaults, e->name)) {
+    if (char **declared = defaults_for(defaults, e->name, index)) {
         NameSet declared_names;
         name_set_init(&declared_names);
         for (size_t k = 0; declared[1 + 3 * k]; ++k) {
@@ -281,6 +286,15 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
     size_t position = clamp_to_text(text, start);
     size_t depth = 0;
     level_positions above;
+    // Every element written looks its declarations up: with many declared
+    // elements, through an index of the table built once for this call.
+    default_index declarations{};
+    const default_index *lookup = nullptr;
+    size_t declared_elements = 0;
+    while (attr && attr[declared_elements] && declared_elements <= 16)
+        ++declared_elements;
+    if (declared_elements > 16 && default_index_update(&declarations, attr, -1))
+        lookup = &declarations;
     for (;;) {
         // The parent's text up to this element, then its start tag. The
         // parent's text goes on from the element's offset, or from the
@@ -294,7 +308,7 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
         }
         append(out, "\n<");
         append(out, name_of(e));
-        append_attributes(out, e, attr);
+        append_attributes(out, e, attr, lookup);
         append(out, ">");
 
         if (e->child) {
@@ -317,6 +331,7 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
             append_escaped(out, text + position, SIZE_MAX, text_mode);
             if (depth == 0) {
                 free(above.items);
+                default_index_release(&declarations);
                 return *s;
             }
             --depth;

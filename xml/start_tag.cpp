@@ -2,6 +2,7 @@
 // as declared, and the empty-element form.
 #include <stdlib.h>
 
+#include "xml/default_index.h"
 #include "xml/document.h"
 #include "xml/entities.h"
 #include "xml/scanner.h"
@@ -10,21 +11,39 @@ namespace scanning {
 namespace {
 
 // The declared attributes of an element: the first per-element list of the
-// internal DTD for that name, or null.
-char **declared_attributes(ezxml_document *doc, const char *element) {
-    for (char ***list = doc->default_attributes; *list; ++list)
-        if (strcmp((*list)[0], element) == 0)
-            return *list;
-    return nullptr;
+// internal DTD for that name (and its number in the table), or none.
+struct declared_list {
+    char **list = nullptr;
+    ptrdiff_t number = -1;
+};
+
+declared_list declared_attributes(scanner &sc, const char *element) {
+    char ***table = sc.doc->default_attributes;
+    default_index *index = &sc.texts.defaults;
+    if (default_index_update(index, table, -1)) {
+        ptrdiff_t number = default_index_list(index, table, element);
+        return number < 0 ? declared_list{} : declared_list{table[number], number};
+    }
+    for (ptrdiff_t i = 0; table[i]; ++i)
+        if (strcmp(table[i][0], element) == 0)
+            return {table[i], i};
+    return {};
 }
 
 // How the value of an attribute is normalised: the first character of its
 // declared type marker, or ' ' (CDATA) when it was not declared.
-char value_mode(char **declared, const char *attribute) {
-    if (declared)
-        for (char **triple = declared + 1; *triple; triple += 3)
-            if (strcmp(triple[0], attribute) == 0)
-                return triple[2][0];
+char value_mode(scanner &sc, const declared_list &declared, const char *attribute) {
+    if (!declared.list)
+        return ' ';
+    const default_index *index = &sc.texts.defaults;
+    if (!index->unusable && static_cast<size_t>(declared.number) < index->known_lists) {
+        ptrdiff_t t = default_index_triple(index, sc.doc->default_attributes,
+                                           static_cast<size_t>(declared.number), attribute);
+        return t < 0 ? ' ' : declared.list[1 + 3 * t + 2][0];
+    }
+    for (char **triple = declared.list + 1; *triple; triple += 3)
+        if (strcmp(triple[0], attribute) == 0)
+            return triple[2][0];
     return ' ';
 }
 
@@ -85,7 +104,8 @@ struct attribute_list {
 
 // Reads one attribute at p. Returns where the scan goes on, or null after
 // recording an error (the list has then been released).
-char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs, char **declared) {
+char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
+                     const declared_list &declared) {
     char *name = p;
     if (!attrs.add(name)) {
         attrs.release();
@@ -111,7 +131,7 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs, 
         }
         *close = '\0';
         p = close + 1;
-        char *decoded = decode_text(value, sc.doc->entities, value_mode(declared, name),
+        char *decoded = decode_text(value, sc.doc->entities, value_mode(sc, declared, name),
                                     &sc.texts.entities);
         attrs.list[2 * k + 1] = decoded;
         if (decoded != value)
@@ -157,9 +177,9 @@ char *start_tag(scanner &sc, char *markup) {
 
     attribute_list attrs;
     if (sc.kinds == markup_kinds::full) {
-        char **declared = nullptr;
+        declared_list declared;
         if (p < sc.end && *p != '/' && *p != '>')
-            declared = declared_attributes(sc.doc, name);
+            declared = declared_attributes(sc, name);
         while (p < sc.end && *p != '/' && *p != '>') {
             p = read_attribute(sc, markup, p, attrs, declared);
             if (!p)
