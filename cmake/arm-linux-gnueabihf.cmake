@@ -33,7 +33,12 @@ endif()
 # The device has little flash: optimise for size, give every function and
 # object its own section and let the linker drop those nothing reaches.
 set(CFGWATCH_TARGET_SIZE_FLAGS "-Os -ffunction-sections -fdata-sections")
-set(CMAKE_C_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS}")
+# The C library's 32-bit time_t ends in January 2038, after which time()
+# only fails and the time-of-day trigger would read 1969; its 64-bit time and
+# file-offset interfaces (the one needs the other) keep the clock and file
+# sizes whole. No settings or IPC interface carries a time_t or off_t.
+set(CFGWATCH_TARGET_ABI_FLAGS "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
+set(CMAKE_C_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS} ${CFGWATCH_TARGET_ABI_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${CFGWATCH_TARGET_SIZE_FLAGS} ${CFGWATCH_TARGET_ABI_FLAGS}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--gc-sections")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--gc-sections")
