@@ -27,21 +27,44 @@ struct scanner {
     char *last_item; // where the latest markup item or text run began
 };
 
+// A set of byte values, made at compile time from the characters of a
+// literal (never holding NUL), so that testing a byte is one bit test
+// rather than a search of the literal for every byte scanned.
+struct char_set {
+    unsigned long long bits[4] = {};
+
+    consteval char_set(const char *members) {
+        for (const char *m = members; *m; ++m)
+            add(static_cast<unsigned char>(*m));
+    }
+    constexpr void add(unsigned char c) { bits[c >> 6] |= 1ull << (c & 63); }
+    constexpr bool has(char c) const {
+        auto u = static_cast<unsigned char>(c);
+        return (bits[u >> 6] >> (u & 63)) & 1;
+    }
+};
+
+// The C locale's white space, and the letters that begin a name (the C
+// locale's alphabet, ':' and '_').
+inline constexpr char_set space_chars{" \t\n\v\f\r"};
+inline constexpr char_set name_start_chars{
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:_"};
+
 inline bool is_space(char c) {
-    return isspace(static_cast<unsigned char>(c));
+    return space_chars.has(c);
 }
 
-inline bool in_set(char c, const char *set) {
-    return c != '\0' && strchr(set, c) != nullptr;
+inline bool in_set(char c, char_set set) {
+    return set.has(c);
 }
 
 inline bool is_name_start(char c) {
-    return isalpha(static_cast<unsigned char>(c)) || c == ':' || c == '_';
+    return name_start_chars.has(c);
 }
 
 // The first position at or after p whose character is in set, or end.
-inline char *find_any(char *p, char *end, const char *set) {
-    while (p < end && !in_set(*p, set))
+inline char *find_any(char *p, char *end, char_set set) {
+    while (p < end && !set.has(*p))
         ++p;
     return p;
 }
