@@ -32,10 +32,41 @@ last_of_name *slot_for(child_appends *a, const ezxml *parent, const char *name, 
     size_t mask = a->slot_capacity - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         last_of_name *slot = &a->slots[i];
-        if (!slot->parent || (slot->hash == hash && slot->parent == parent &&
-                              strcmp(slot->element->name, name) == 0))
+        if (!slot->element || (slot->hash == hash && slot->element->parent == parent &&
+                               strcmp(slot->element->name, name) == 0))
             return slot;
     }
+}
+
+// Empties a slot, moving later slots of the same probe run back so that
+// every entry stays reachable from where its hash puts it.
+void remove_slot(child_appends *a, last_of_name *slot) {
+    size_t mask = a->slot_capacity - 1;
+    size_t hole = static_cast<size_t>(slot - a->slots);
+    for (size_t i = (hole + 1) & mask; a->slots[i].element; i = (i + 1) & mask) {
+        size_t home = a->slots[i].hash & mask;
+        // The entry at i may fill the hole unless its home lies in (hole, i].
+        bool home_after_hole = hole <= i ? (home > hole && home <= i) : (home > hole || home <= i);
+        if (!home_after_hole) {
+            a->slots[hole] = a->slots[i];
+            hole = i;
+        }
+    }
+    a->slots[hole] = last_of_name{};
+    --a->used;
+}
+
+// Records element, a child of the frame's parent, as the last child of its
+// name.
+void set_last_of_name(child_appends *a, append_frame *frame, ezxml *element) {
+    size_t hash = hash_of(element->parent, element->name);
+    last_of_name *slot = slot_for(a, element->parent, element->name, hash);
+    if (!slot->element) {
+        slot->hash = hash;
+        ++a->used;
+        ++frame->names;
+    }
+    slot->element = element;
 }
 
 bool grow_slots(child_appends *a) {
@@ -48,8 +79,8 @@ bool grow_slots(child_appends *a) {
     a->slots = slots;
     a->slot_capacity = capacity;
     for (size_t i = 0; i < old_capacity; ++i)
-        if (old[i].parent)
-            *slot_for(a, old[i].parent, old[i].element->name, old[i].hash) = old[i];
+        if (old[i].element)
+            *slot_for(a, old[i].element->parent, old[i].element->name, old[i].hash) = old[i];
     free(old);
     return true;
 }
@@ -76,12 +107,29 @@ void appends_enter(child_appends *a, ezxml *element) {
         a->frames = frames;
         a->frame_capacity = capacity;
     }
-    a->frames[a->depth++] = {element, nullptr, nullptr};
+    a->frames[a->depth++] = {element, nullptr, nullptr, false, 0};
 }
 
 void appends_leave(child_appends *a, ezxml *element) {
-    if (!a->given_up && a->depth > 0 && a->frames[a->depth - 1].parent == element)
-        --a->depth;
+    if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != element)
+        return;
+    const append_frame &frame = a->frames[--a->depth];
+    if (!frame.indexed)
+        return;
+    // No child is added to a closed element: its entries (one per name, the
+    // entries of its first-of-each-name chain) leave the table. When they
+    // are all it holds, the table goes as a whole.
+    if (frame.names == a->used) {
+        free(a->slots);
+        a->slots = nullptr;
+        a->slot_capacity = a->used = 0;
+        return;
+    }
+    for (ezxml *entry = element->child; entry; entry = entry->sibling) {
+        last_of_name *slot = slot_for(a, element, entry->name, hash_of(element, entry->name));
+        if (slot->element)
+            remove_slot(a, slot);
+    }
 }
 
 ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t offset) {
@@ -90,7 +138,9 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     // children all came through here, can skip the walk.
     bool appendable =
         frame && name && (frame->last ? frame->last->offset <= offset : !parent->child);
-    if (appendable && 2 * (a->used + 1) > a->slot_capacity && !grow_slots(a))
+    // A child may add two entries: the first name of a parent that turns
+    // out to have more than one, and its own.
+    if (appendable && 2 * (a->used + 2) > a->slot_capacity && !grow_slots(a))
         a->given_up = true;
     if (!appendable || a->given_up) {
         if (frame)
@@ -107,27 +157,40 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     x->offset = offset;
     x->parent = parent;
 
-    size_t hash = hash_of(parent, name);
-    last_of_name *slot = slot_for(a, parent, name, hash);
     if (!frame->last) {
         parent->child = x;
         frame->last_entry = x;
-    } else {
-        frame->last->ordered = x;
-        if (slot->parent) {
-            slot->element->next = x; // the last of its name so far
-        } else {
-            frame->last_entry->sibling = x; // the first of its name
-            frame->last_entry = x;
-        }
+        frame->last = x;
+        return x;
     }
-    frame->last = x;
-    if (!slot->parent) {
-        slot->parent = parent;
+    frame->last->ordered = x;
+    if (names_equal(frame->last->name, name)) {
+        // The child before has the same name, so it is the last of it.
+        frame->last->next = x;
+        if (frame->indexed)
+            set_last_of_name(a, frame, x);
+        frame->last = x;
+        return x;
+    }
+    if (!frame->indexed) {
+        // A second name: from now on the table answers for this parent,
+        // starting with the one name its children had so far.
+        set_last_of_name(a, frame, frame->last);
+        frame->indexed = true;
+    }
+    size_t hash = hash_of(parent, name);
+    last_of_name *slot = slot_for(a, parent, name, hash);
+    if (slot->element) {
+        slot->element->next = x; // the last of its name so far
+    } else {
+        frame->last_entry->sibling = x; // the first of its name
+        frame->last_entry = x;
         slot->hash = hash;
         ++a->used;
+        ++frame->names;
     }
     slot->element = x;
+    frame->last = x;
     return x;
 }
 

@@ -8,6 +8,12 @@
 // last entry of its first-of-each-name chain, and for every (parent, name)
 // the last child of that name; with those, the child is linked exactly
 // where the general walk would put it, without walking.
+//
+// The (parent, name) table is kept small: a parent whose children so far
+// all share one name needs no entry (its last child is the last of that
+// name), and a parent's entries leave the table when it closes. So deep
+// nesting and long runs of one name never touch the table, and the table
+// holds only the names under the elements still open.
 #ifndef EZXML_CHILD_APPENDS_H
 #define EZXML_CHILD_APPENDS_H
 
@@ -19,19 +25,20 @@ struct append_frame {
     ezxml *parent;
     ezxml *last;       // last child in document order
     ezxml *last_entry; // last entry of the first-of-each-name chain
+    bool indexed;      // the children have more than one name: the table holds them
+    size_t names;      // entries the table holds for this parent
 };
 
 struct last_of_name {
-    ezxml *parent;
-    ezxml *element; // the parent's last child of element->name
-    size_t hash;    // of parent and name
+    ezxml *element; // the last child of its name of element->parent; null: free
+    size_t hash;    // of the parent and the name
 };
 
 struct child_appends {
     append_frame *frames; // open elements, outermost first
     size_t depth;
     size_t frame_capacity;
-    last_of_name *slots; // open addressing; a null parent is a free slot
+    last_of_name *slots; // open addressing with linear probing
     size_t used;
     size_t slot_capacity;
     bool given_up; // memory ran out: every later child is linked the general way
