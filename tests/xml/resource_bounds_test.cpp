@@ -41,6 +41,11 @@ struct heap_counts {
 };
 heap_counts heap;
 
+} // namespace
+
+#if COUNTING_HEAP
+namespace {
+
 void taken(void *p) {
     if (!p)
         return;
@@ -56,7 +61,6 @@ void given_back(void *p) {
 
 } // namespace
 
-#if COUNTING_HEAP
 extern "C" {
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);
