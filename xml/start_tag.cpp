@@ -48,41 +48,52 @@ char value_mode(scanner &sc, const declared_list &declared, const char *attribut
 }
 
 // One start tag's attribute list while it is being read. Its layout is
-// always whole (pairs, null, ownership string), so it can be released with
-// ezxml_free_attr at any point. The arrays grow geometrically; the list an
-// element ends up with is the same as with growth by one pair at a time.
+// always whole (pairs, null, ownership string). The first pairs stand in
+// room of its own, so that a tag with few attributes costs one list and one
+// ownership string of exactly their size, made when the tag is complete;
+// beyond that room the arrays move to the heap and grow geometrically. The
+// list an element ends up with is the same as with growth by one pair at a
+// time.
 struct attribute_list {
-    char **list = EZXML_NIL;
-    char *owners = nullptr;
+    static constexpr size_t local_pairs = 16;
+    char *local_list[2 * local_pairs + 2];
+    char local_owners[local_pairs + 1];
+    char **list = local_list;
+    char *owners = local_owners;
     size_t count = 0;
-    size_t list_capacity = 0;
-    size_t owners_capacity = 0;
+    size_t list_capacity = 2 * local_pairs + 2;
+    size_t owners_capacity = local_pairs + 1;
+    bool on_heap = false;
 
     bool add(char *name) {
         size_t k = count;
-        if (2 * k + 4 > list_capacity) {
-            size_t more = k == 0 ? 4 : 2 * list_capacity;
-            auto *grown =
-                static_cast<char **>(realloc(k == 0 ? nullptr : list, more * sizeof(char *)));
-            if (!grown)
+        if (2 * k + 4 > list_capacity || k + 2 > owners_capacity) {
+            size_t more_list = 2 * list_capacity;
+            size_t more_owners = 2 * owners_capacity;
+            auto *grown_list =
+                static_cast<char **>(on_heap ? realloc(list, more_list * sizeof(char *))
+                                             : malloc(more_list * sizeof(char *)));
+            if (!grown_list)
                 return false;
-            list = grown;
-            list_capacity = more;
-        }
-        if (k + 2 > owners_capacity) {
-            size_t more = k == 0 ? 2 : 2 * owners_capacity;
-            auto *grown = static_cast<char *>(realloc(owners, more));
-            if (!grown) {
-                if (k == 0) {
+            if (!on_heap)
+                memcpy(grown_list, list, list_capacity * sizeof(char *));
+            list = grown_list;
+            list_capacity = more_list;
+            auto *grown_owners =
+                static_cast<char *>(on_heap ? realloc(owners, more_owners) : malloc(more_owners));
+            if (!grown_owners) {
+                if (!on_heap) { // the list holds nothing of its own yet
                     free(list);
-                    list = EZXML_NIL;
+                    list = local_list;
+                    list_capacity = 2 * local_pairs + 2;
                 }
                 return false;
             }
-            owners = grown;
-            owners_capacity = more;
-            if (k > 0)
-                list[2 * k + 1] = owners; // the old block may have moved
+            if (!on_heap)
+                memcpy(grown_owners, owners, owners_capacity);
+            owners = grown_owners;
+            owners_capacity = more_owners;
+            on_heap = true;
         }
         owners[k] = ' ';
         owners[k + 1] = '\0';
@@ -94,11 +105,47 @@ struct attribute_list {
         return true;
     }
 
+    // Hands the list over for the element: EZXML_NIL when there is none,
+    // null when no memory could be had (the list is then still this one's).
+    char **take() {
+        if (count == 0)
+            return EZXML_NIL;
+        char **taken = list;
+        if (!on_heap) {
+            taken = static_cast<char **>(malloc((2 * count + 2) * sizeof(char *)));
+            char *taken_owners = static_cast<char *>(malloc(count + 1));
+            if (!taken || !taken_owners) {
+                free(taken);
+                free(taken_owners);
+                return nullptr;
+            }
+            memcpy(taken, list, (2 * count + 1) * sizeof(char *));
+            memcpy(taken_owners, owners, count + 1);
+            taken[2 * count + 1] = taken_owners;
+        }
+        forget();
+        return taken;
+    }
+
     void release() {
-        ezxml_free_attr(list);
-        list = EZXML_NIL;
-        owners = nullptr;
+        if (on_heap) {
+            ezxml_free_attr(list);
+        } else {
+            for (size_t k = 0; k < count; ++k)
+                if (owners[k] & 0x40)
+                    free(list[2 * k + 1]);
+        }
+        forget();
+    }
+
+  private:
+    void forget() {
+        list = local_list;
+        owners = local_owners;
         count = 0;
+        list_capacity = 2 * local_pairs + 2;
+        owners_capacity = local_pairs + 1;
+        on_heap = false;
     }
 };
 
@@ -154,8 +201,13 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
     }
     if (p < sc.end && !empty)
         *p = '\0'; // also ends the name when nothing followed it
-    if (!open_element(sc.doc, name, attrs.list, &sc.texts)) {
+    char **list = attrs.take();
+    if (!list) {
         attrs.release();
+        return fail_out_of_memory(sc, markup);
+    }
+    if (!open_element(sc.doc, name, list, &sc.texts)) {
+        ezxml_free_attr(list);
         return fail_out_of_memory(sc, markup);
     }
     if (empty)
