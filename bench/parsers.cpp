@@ -258,8 +258,11 @@ void print_throughput(const std::vector<row> &rows) {
                 continue;
             }
             double rate = bytes / 1e6 / m.parse;
-            std::string cell = own.refused ? inputs::format("%.1f", rate)
-                                           : inputs::format("%.1f (%.2f)", rate, rate / own_rate);
+            const char *shown = rate < 1 ? "%.3f" : "%.1f";
+            std::string cell = inputs::format(shown, rate);
+            if (!own.refused)
+                cell +=
+                    inputs::format(rate / own_rate < 0.01 ? " (%.4f)" : " (%.2f)", rate / own_rate);
             if (m.runs == 1)
                 cell += "*";
             printf(" %16s", cell.c_str());
