@@ -69,11 +69,38 @@ size_t utf8_encode(uint32_t v, char *out) {
 // its value and the length of the whole reference, ";" included. Only a
 // positive value followed by ";" counts: zero and negative numbers would
 // otherwise write a NUL or a stray byte into the text.
+// The value of a plain run of up to seven digits ended by ';', which is
+// what strtol would read there too; -1 for anything else (white space, a
+// sign, a 0x prefix, longer numbers), which strtol then reads itself.
+long plain_digits(const char *digits, int base, const char **end) {
+    long v = 0;
+    const char *p = digits;
+    for (; p - digits < 7; ++p) {
+        unsigned d;
+        if (*p >= '0' && *p <= '9')
+            d = static_cast<unsigned>(*p - '0');
+        else if (base == 16 && *p >= 'a' && *p <= 'f')
+            d = static_cast<unsigned>(*p - 'a' + 10);
+        else if (base == 16 && *p >= 'A' && *p <= 'F')
+            d = static_cast<unsigned>(*p - 'A' + 10);
+        else
+            break;
+        v = v * base + d;
+    }
+    if (p == digits || *p != ';')
+        return -1;
+    *end = p;
+    return v;
+}
+
 bool read_char_ref(const char *ref, uint32_t *value, size_t *length) {
     int base = ref[2] == 'x' ? 16 : 10;
     const char *digits = ref + (base == 16 ? 3 : 2);
-    char *end = nullptr;
-    long v = strtol(digits, &end, base);
+    const char *plain_end = nullptr;
+    long v = plain_digits(digits, base, &plain_end);
+    char *end = const_cast<char *>(plain_end);
+    if (v < 0)
+        v = strtol(digits, &end, base);
     if (end == digits || *end != ';' || v <= 0)
         return false;
     if (v > INT32_MAX)
