@@ -6,8 +6,9 @@
 #   in-namespace.sh SECONDS <inputs.tar >results.tar
 #
 # inputs.tar holds prefix/ (the installation), nvcfg.bin (the settings
-# record), lease and applied.xml. Passing files in and out as archives keeps
-# this working wherever the caller's files are, /tmp included.
+# record), lease, applied.xml and applied-phone.xml. Passing files in and
+# out as archives keeps this working wherever the caller's files are, /tmp
+# included.
 # results.tar holds stdout, stderr and status of the daemon, idle-left if
 # /tmp/idle is still there, and new/ (a copy of /tmp/new).
 set -euo pipefail
@@ -23,6 +24,7 @@ result=$here/result
 cp "$here/lease" /run/systemd/netif/leases/2
 mkdir /tmp/old
 cp "$here/applied.xml" /tmp/old/001a2b3c4d5e.xml
+cp "$here/applied-phone.xml" /tmp/old/001a2b3c4d5e-phone.xml
 : >/tmp/idle
 
 set +e
