@@ -1,4 +1,5 @@
 #include "platform/host/record_file.h"
+#include "platform/host/descriptor.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,24 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct descriptor {
-    int fd;
-    explicit descriptor(int opened) : fd(opened) {}
-    descriptor(const descriptor &) = delete;
-    descriptor &operator=(const descriptor &) = delete;
-    ~descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    /* Hands the closing over to the caller, who wants to see its result. */
-    int release() {
-        int kept = fd;
-        fd = -1;
-        return kept;
-    }
-};
 
 bool write_fully(int fd, const unsigned char *data, size_t length) {
     while (length > 0) {

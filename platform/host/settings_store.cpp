@@ -1,4 +1,5 @@
 #include "platform/host/record_path.h"
+#include "platform/host/descriptor.h"
 #include "platform/nvcfg.h"
 
 #include <cerrno>
@@ -7,18 +8,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct descriptor {
-    int fd;
-    explicit descriptor(int opened) : fd(opened) {}
-    descriptor(const descriptor &) = delete;
-    descriptor &operator=(const descriptor &) = delete;
-    ~descriptor() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
 
 /* Reads until the buffer is full or the file ends; -1 on a read error. */
 ssize_t read_fully(int fd, unsigned char *buffer, size_t capacity) {
