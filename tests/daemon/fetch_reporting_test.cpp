@@ -18,11 +18,7 @@ class FetchReportingPath : public ::testing::Test {
   protected:
     void SetUp() override {
         clear_recorded_events();
-        for (const char *variable :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
-            unsetenv(variable);
-        }
-        setenv("WGETRC", root.write("wgetrc", "").c_str(), 1);
+        keep_wget_on_loopback(root.path() + "/wgetrc");
     }
 
     int fetch(const std::string &name, const std::string &server) {

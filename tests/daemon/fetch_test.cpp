@@ -35,13 +35,7 @@ class Fetch : public ::testing::Test {
   protected:
     void SetUp() override {
         clear_recorded_events();
-        // wget talks to the test server directly, whatever the machine's
-        // proxy settings or start-up file say.
-        for (const char *variable :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
-            unsetenv(variable);
-        }
-        setenv("WGETRC", root.write("wgetrc", "").c_str(), 1);
+        keep_wget_on_loopback(root.path() + "/wgetrc");
     }
 
     int fetch(const std::string &name, const std::string &server) {

@@ -448,13 +448,7 @@ class LinkedNames : public LinkedFiles {
     void SetUp() override {
         LinkedFiles::SetUp();
         use_real_fetch = true;
-        // wget talks to the test server directly, whatever the machine's
-        // proxy settings or start-up file say.
-        for (const char *variable :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
-            unsetenv(variable);
-        }
-        setenv("WGETRC", downloads->write("wgetrc", "").c_str(), 1);
+        keep_wget_on_loopback(downloads->path() + "/wgetrc");
         http = std::make_unique<http_server>([](const http_request &request) {
             std::string name = request.target.substr(1);
             auto file = served.find(name);

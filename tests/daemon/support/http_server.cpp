@@ -1,5 +1,8 @@
 #include "support/http_server.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -130,4 +133,15 @@ std::string http_unauthorized() {
 std::string http_cut_short(const std::string &body, size_t declared_length) {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(declared_length) +
            "\r\nConnection: close\r\n\r\n" + body;
+}
+
+void keep_wget_on_loopback(const std::string &wgetrc_path) {
+    for (const char *variable :
+         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"}) {
+        unsetenv(variable);
+    }
+    if (FILE *empty = fopen(wgetrc_path.c_str(), "w")) {
+        fclose(empty);
+    }
+    setenv("WGETRC", wgetrc_path.c_str(), 1);
 }

@@ -18,6 +18,11 @@ struct http_request {
 /* Raw bytes written back for one request; the connection closes after them. */
 using http_handler = std::function<std::string(const http_request &)>;
 
+/* Makes the real wget talk to the test server directly, whatever the
+ * machine's proxy settings or start-up file say: proxies are dropped from the
+ * environment and WGETRC points at an empty file written at wgetrc_path. */
+void keep_wget_on_loopback(const std::string &wgetrc_path);
+
 class http_server {
   public:
     explicit http_server(http_handler handler);
