@@ -206,31 +206,48 @@ void collapse_spaces(char *s) {
 }
 
 // The bytes that make decoding in a mode change anything: without one of
-// them the text decodes to itself.
-const char *bytes_that_decode(char mode) {
+// them the text decodes to itself. One table per mode, a byte per entry,
+// so that the check costs one load per byte of the text.
+struct decoding_bytes {
+    bool in[256] = {};
+
+    consteval decoding_bytes(const char *members) {
+        for (const char *m = members; *m; ++m)
+            in[static_cast<unsigned char>(*m)] = true;
+    }
+};
+
+constexpr decoding_bytes cdata_bytes{"\r"};
+constexpr decoding_bytes cdata_attribute_bytes{"&\r\t\n\v\f"};
+constexpr decoding_bytes normalised_attribute_bytes{"&\r\t\n\v\f "};
+constexpr decoding_bytes parameter_bytes{"%&\r"};
+constexpr decoding_bytes text_bytes{"&\r"};
+
+const decoding_bytes &bytes_that_decode(char mode) {
     switch (mode) {
     case 'c':
-        return "\r";
+        return cdata_bytes;
     case ' ':
-        return "&\r\t\n\v\f";
+        return cdata_attribute_bytes;
     case '*':
-        return "&\r\t\n\v\f ";
+        return normalised_attribute_bytes;
     case '%':
-        return "%&\r";
+        return parameter_bytes;
     default:
-        return "&\r";
+        return text_bytes;
     }
 }
 
-} // namespace
+// Whether s[0..length) holds a byte that decodes in the mode.
+bool holds_decoding_byte(const char *s, size_t length, char mode) {
+    const bool *in = bytes_that_decode(mode).in;
+    for (size_t i = 0; i < length; ++i)
+        if (in[static_cast<unsigned char>(s[i])])
+            return true;
+    return false;
+}
 
-char *decode_text(char *s, char **entities, char mode, entity_index *index) {
-    if (!s)
-        return s;
-    // Most texts and values hold nothing to decode; one fast search of the
-    // text finds that out, instead of the byte-by-byte passes below.
-    if (s[strcspn(s, bytes_that_decode(mode))] == '\0')
-        return s;
+char *decode_all(char *s, char **entities, char mode, entity_index *index) {
     size_t length = normalise_line_ends(s);
     if (mode == 'c')
         return s;
@@ -279,6 +296,28 @@ char *decode_text(char *s, char **entities, char mode, entity_index *index) {
             d.buffer = fitted;
     }
     return d.buffer;
+}
+
+} // namespace
+
+char *decode_text(char *s, char **entities, char mode, entity_index *index) {
+    if (!s)
+        return s;
+    size_t length;
+    return decode_run(s, strlen(s), entities, mode, index, &length);
+}
+
+char *decode_run(char *s, size_t length, char **entities, char mode, entity_index *index,
+                 size_t *decoded_length) {
+    // Most texts and values hold nothing to decode; one look at each byte
+    // finds that out, instead of the passes below.
+    if (!holds_decoding_byte(s, length, mode)) {
+        *decoded_length = length;
+        return s;
+    }
+    char *decoded = decode_all(s, entities, mode, index);
+    *decoded_length = strlen(decoded);
+    return decoded;
 }
 
 extern "C" char *ezxml_decode(char *s, char **entities, char mode) {

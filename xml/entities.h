@@ -29,6 +29,11 @@ bool entity_reaches(const char *name, const char *value, char **list, char marke
 // index must be the one kept for entities.
 char *decode_text(char *s, char **entities, char mode, entity_index *index);
 
+// decode_text for a string whose length is known, which also gives the
+// length of the result.
+char *decode_run(char *s, size_t length, char **entities, char mode, entity_index *index,
+                 size_t *decoded_length);
+
 // ezxml_internal_dtd, keeping the indexes (either may be null) up to date
 // with the entities and attribute defaults declared.
 int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,

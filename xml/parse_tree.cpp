@@ -107,8 +107,13 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tra
         return;
 
     s[length] = '\0';
-    char *decoded = decode_text(s, doc->entities, mode, texts ? &texts->entities : nullptr);
-    size_t added = strlen(decoded);
+    // A caller's run may hold a NUL of its own, which ends it; the parse
+    // loop's runs never do.
+    if (!texts)
+        length = strlen(s);
+    size_t added;
+    char *decoded =
+        decode_run(s, length, doc->entities, mode, texts ? &texts->entities : nullptr, &added);
     bool owned = element->flags & EZXML_TEXT_OWNED;
 
     if (element->text[0] == '\0') {

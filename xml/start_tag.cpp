@@ -178,8 +178,10 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
         }
         *close = '\0';
         p = close + 1;
-        char *decoded = decode_text(value, sc.doc->entities, value_mode(sc, declared, name),
-                                    &sc.texts.entities);
+        size_t decoded_length;
+        char *decoded =
+            decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
+                       value_mode(sc, declared, name), &sc.texts.entities, &decoded_length);
         attrs.list[2 * k + 1] = decoded;
         if (decoded != value)
             attrs.owners[k] = '@';
