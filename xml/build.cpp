@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "xml/document.h"
+#include "xml/element_store.h"
 
 namespace {
 
@@ -120,12 +121,12 @@ bool subtree_contains(const ezxml *top, const ezxml *target) {
 } // namespace
 
 extern "C" ezxml *ezxml_new(const char *name) {
-    ezxml_document *doc = static_cast<ezxml_document *>(calloc(1, sizeof(ezxml_document)));
+    auto *doc = static_cast<ezxml_document *>(new_record(sizeof(ezxml_document)));
     if (!doc)
         return nullptr;
     doc->entities = static_cast<char **>(malloc(sizeof default_entities));
     if (!doc->entities) {
-        free(doc);
+        free_record(doc);
         return nullptr;
     }
     memcpy(doc->entities, default_entities, sizeof default_entities);
@@ -143,7 +144,7 @@ extern "C" ezxml *ezxml_add_child(ezxml *xml, const char *name, size_t off) {
     // Only a document's root may be unnamed.
     if (!xml || !name)
         return nullptr;
-    ezxml *child = static_cast<ezxml *>(calloc(1, sizeof(ezxml)));
+    auto *child = static_cast<ezxml *>(new_record(sizeof(ezxml)));
     if (!child)
         return nullptr;
     child->name = const_cast<char *>(name);

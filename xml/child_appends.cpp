@@ -132,7 +132,8 @@ void appends_leave(child_appends *a, ezxml *element) {
     }
 }
 
-ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t offset) {
+ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t offset,
+                         size_t expected_records) {
     append_frame *frame = top_frame(a, parent);
     // Only a child that goes behind all others, under a parent whose
     // children all came through here, can skip the walk.
@@ -148,7 +149,7 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
         return ezxml_add_child(parent, name, offset);
     }
 
-    auto *x = static_cast<ezxml *>(calloc(1, sizeof(ezxml)));
+    ezxml *x = pool_element(&a->records, expected_records);
     if (!x)
         return nullptr;
     x->name = name;
@@ -197,5 +198,6 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
 void appends_release(child_appends *a) {
     free(a->frames);
     free(a->slots);
+    pool_release(&a->records);
     *a = child_appends{};
 }

@@ -19,6 +19,7 @@
 
 #include <stddef.h>
 
+#include "xml/element_store.h"
 #include "xml/ezxml.h"
 
 struct append_frame {
@@ -41,7 +42,8 @@ struct child_appends {
     last_of_name *slots; // open addressing with linear probing
     size_t used;
     size_t slot_capacity;
-    bool given_up; // memory ran out: every later child is linked the general way
+    bool given_up;        // memory ran out: every later child is linked the general way
+    element_pool records; // where the records of appended children come from
 };
 
 // Records that element was opened and is now the parse cursor.
@@ -51,8 +53,11 @@ void appends_enter(child_appends *appends, ezxml *element);
 void appends_leave(child_appends *appends, ezxml *element);
 
 // A new child of parent, the parse cursor, at offset: the same result as
-// ezxml_add_child(parent, name, offset). Null when memory ran out.
-ezxml *appends_add_child(child_appends *appends, ezxml *parent, char *name, size_t offset);
+// ezxml_add_child(parent, name, offset), its record taken from the parse's
+// slabs. expected_records bounds how many more elements the parse can make
+// (0: unknown). Null when memory ran out.
+ezxml *appends_add_child(child_appends *appends, ezxml *parent, char *name, size_t offset,
+                         size_t expected_records);
 
 // Releases the index (the tree is not touched).
 void appends_release(child_appends *appends);

@@ -66,7 +66,7 @@ struct Subset {
     char *start;
     char *end; // the subset's terminator
     char **parameter_entities;
-    entity_index *index; // of the document's entity list while a parse runs, or null
+    entity_index *index;     // of the document's entity list while a parse runs, or null
     default_index *defaults; // of the default-attribute table while a parse runs, or null
 };
 

@@ -25,16 +25,16 @@ extern "C" {
 #define EZXML_ERROR_CAPACITY 128
 
 struct ezxml {
-    char *name;              /* tag name; null only for an unnamed document root */
-    char **attributes;       /* name, value, ..., null, ownership string; or EZXML_NIL */
-    char *text;              /* character content without the child elements; never null */
-    size_t offset;           /* where this element stands in the parent's text */
-    struct ezxml *next;      /* next child of the same parent with the same name */
-    struct ezxml *sibling;   /* on a first-of-its-name child: the next first of another name */
-    struct ezxml *ordered;   /* next child of the same parent in document order */
-    struct ezxml *child;     /* first child in document order */
-    struct ezxml *parent;    /* null only for a document's root */
-    uint16_t flags;          /* EZXML_*_OWNED */
+    char *name;            /* tag name; null only for an unnamed document root */
+    char **attributes;     /* name, value, ..., null, ownership string; or EZXML_NIL */
+    char *text;            /* character content without the child elements; never null */
+    size_t offset;         /* where this element stands in the parent's text */
+    struct ezxml *next;    /* next child of the same parent with the same name */
+    struct ezxml *sibling; /* on a first-of-its-name child: the next first of another name */
+    struct ezxml *ordered; /* next child of the same parent in document order */
+    struct ezxml *child;   /* first child in document order */
+    struct ezxml *parent;  /* null only for a document's root */
+    uint16_t flags;        /* EZXML_*_OWNED */
 };
 typedef struct ezxml ezxml;
 
@@ -99,8 +99,7 @@ void ezxml_free_attr(char **attr);
 
 /* Output. */
 char *ezxml_toxml(ezxml *xml);
-char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, size_t start,
-                    char ***attr);
+char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, size_t start, char ***attr);
 char *ezxml_ampencode(const char *s, size_t len, char **dst, size_t *dlen, size_t *max,
                       int16_t mode);
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "xml/document.h"
+#include "xml/element_store.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ void free_element(ezxml *e) {
         free(e->text);
     if (e->flags & EZXML_NAME_OWNED)
         free(e->name);
-    free(e);
+    free_record(e);
 }
 
 } // namespace

@@ -65,8 +65,8 @@ char *doctype(scanner &sc, char *markup) {
             while (after < sc.end && in_set(*after, "\t\r\n "))
                 ++after;
             if (after < sc.end && *after == '>') {
-                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1),
-                                          &sc.texts.entities, &sc.texts.defaults))
+                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), &sc.texts.entities,
+                                          &sc.texts.defaults))
                     return nullptr;
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
@@ -79,9 +79,8 @@ char *doctype(scanner &sc, char *markup) {
         ezxml_err(sc.doc, markup, "unclosed <!DOCTYPE");
         return nullptr;
     }
-    if (subset &&
-        !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), &sc.texts.entities,
-                              &sc.texts.defaults))
+    if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1),
+                                        &sc.texts.entities, &sc.texts.defaults))
         return nullptr;
     return sc.end;
 }

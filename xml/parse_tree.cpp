@@ -64,8 +64,9 @@ ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tra
         element = parent;
     } else {
         size_t offset = texts ? texts->current_length : strlen(parent->text);
-        element = texts ? appends_add_child(&texts->children, parent, name, offset)
-                        : ezxml_add_child(parent, name, offset);
+        element =
+            texts ? appends_add_child(&texts->children, parent, name, offset, texts->elements_left)
+                  : ezxml_add_child(parent, name, offset);
         if (!element)
             return nullptr;
     }

@@ -26,7 +26,8 @@ struct text_tracker {
     growing_text *blocks;  // open elements with a growing block, outermost first
     size_t count;
     size_t capacity;
-    bool out_of_memory; // an allocation failed while text was appended
+    bool out_of_memory;     // an allocation failed while text was appended
+    size_t elements_left;   // at most this many more elements can follow (0: unknown)
     child_appends children; // links new children without walking the chains
     entity_index entities;  // finds the document's entities without scanning the list
     default_index defaults; // finds declared attributes without scanning the table

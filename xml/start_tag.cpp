@@ -208,6 +208,9 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
         attrs.release();
         return fail_out_of_memory(sc, markup);
     }
+    // Every later element takes at least a '<' and the first letter of its
+    // name, which bounds how many records the parse can still ask for.
+    sc.texts.elements_left = 1 + static_cast<size_t>(sc.end - p) / 2;
     if (!open_element(sc.doc, name, list, &sc.texts)) {
         ezxml_free_attr(list);
         return fail_out_of_memory(sc, markup);

@@ -642,6 +642,50 @@ TEST(Free, CutElementFreedAfterItsDocument) {
     ezxml_free(c);
 }
 
+// Parsed elements are freed one by one too: cut out of a large document,
+// some freed before it, some after it, some first moved into another one,
+// in an order unrelated to the order they were parsed in.
+TEST(Free, ParsedElementsCutAndFreedInAnyOrder) {
+    std::string text = "<r>";
+    for (int i = 0; i < 5000; ++i)
+        text += "<e n=\"" + std::to_string(i) + "\"><f/></e>";
+    text += "</r>";
+    std::vector<char> buffer(text.begin(), text.end());
+    ezxml *root = ezxml_parse_str(buffer.data(), buffer.size());
+    ASSERT_STREQ(ezxml_error(root), "");
+
+    std::vector<ezxml *> cut;
+    int i = 0;
+    for (ezxml *e = ezxml_child(root, "e"); e;) {
+        ezxml *next = e->next;
+        if (i++ % 7 == 3)
+            cut.push_back(ezxml_cut(e));
+        e = next;
+    }
+    ASSERT_EQ(cut.size(), 714u);
+    EXPECT_EQ(check_chains(root), "");
+    unsigned state = 12345;
+    for (size_t k = cut.size() - 1; k > 0; --k) {
+        state = state * 1103515245u + 12345u;
+        std::swap(cut[k], cut[(state >> 8) % (k + 1)]);
+    }
+
+    ezxml *other = ezxml_new("o");
+    for (size_t k = 0; k < 100; ++k)
+        ASSERT_EQ(ezxml_insert(cut[k], other, 0), cut[k]);
+    for (size_t k = 100; k < 400; ++k)
+        ezxml_free(cut[k]);
+    ezxml_free(root);
+    for (size_t k = 400; k < cut.size(); ++k) {
+        EXPECT_STREQ(cut[k]->name, "e");
+        EXPECT_STREQ(cut[k]->child->name, "f");
+        ezxml_free(cut[k]);
+    }
+    EXPECT_EQ(check_chains(other), "");
+    EXPECT_NE(ezxml_attr(ezxml_child(other, "e"), "n"), nullptr);
+    ezxml_free(other);
+}
+
 TEST(Depth, MillionDeepChainIsBuiltCheckedCutAndFreed) {
     ezxml *root = ezxml_new("r");
     ezxml *e = root;

@@ -1,0 +1,100 @@
+// Element records on their own and in slabs; see element_store.h.
+#include "xml/element_store.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+struct element_slab {
+    size_t live; // records taken and not yet freed, plus one while a pool fills it
+};
+
+namespace {
+
+// The hidden word in front of every record. It keeps the record aligned as
+// the record needs: records hold nothing wider than a pointer.
+union record_header {
+    element_slab *slab;
+    void *align_as_pointer;
+};
+static_assert(alignof(ezxml_document) <= sizeof(record_header));
+static_assert(alignof(ezxml) <= sizeof(record_header));
+
+constexpr size_t slot_size = sizeof(record_header) + sizeof(ezxml);
+static_assert(slot_size % alignof(ezxml) == 0);
+
+// Slab sizes grow from the first to the last, doubling; small documents
+// thus take small slabs, large ones few allocations.
+constexpr size_t first_slab_records = 16;
+constexpr size_t largest_slab_records = 2048;
+
+record_header *header_of(void *record) {
+    return static_cast<record_header *>(record) - 1;
+}
+
+// The slab header, padded like a record header so that slots stay aligned.
+constexpr size_t slab_header_size = sizeof(element_slab) > sizeof(record_header)
+                                        ? (sizeof(element_slab) + sizeof(record_header) - 1) /
+                                              sizeof(record_header) * sizeof(record_header)
+                                        : sizeof(record_header);
+
+char *slot_at(element_slab *slab, size_t i) {
+    return reinterpret_cast<char *>(slab) + slab_header_size + i * slot_size;
+}
+
+void drop_reference(element_slab *slab) {
+    if (--slab->live == 0)
+        free(slab);
+}
+
+} // namespace
+
+void *new_record(size_t size) {
+    auto *header = static_cast<record_header *>(calloc(1, sizeof(record_header) + size));
+    if (!header)
+        return nullptr;
+    header->slab = nullptr;
+    return header + 1;
+}
+
+ezxml *pool_element(element_pool *pool, size_t expected) {
+    if (!pool->slab || pool->used == pool->capacity) {
+        size_t capacity = pool->next_capacity ? pool->next_capacity : first_slab_records;
+        if (expected && expected < capacity)
+            capacity = expected;
+        auto *slab = static_cast<element_slab *>(malloc(slab_header_size + capacity * slot_size));
+        if (!slab)
+            return nullptr;
+        if (pool->slab)
+            drop_reference(pool->slab);
+        slab->live = 1; // the pool's own, until it moves on
+        pool->slab = slab;
+        pool->used = 0;
+        pool->capacity = capacity;
+        size_t doubled = capacity * 2;
+        pool->next_capacity = doubled < largest_slab_records ? doubled : largest_slab_records;
+        if (pool->next_capacity < first_slab_records)
+            pool->next_capacity = first_slab_records;
+    }
+    auto *header = reinterpret_cast<record_header *>(slot_at(pool->slab, pool->used++));
+    header->slab = pool->slab;
+    ++pool->slab->live;
+    auto *record = reinterpret_cast<ezxml *>(header + 1);
+    memset(record, 0, sizeof *record);
+    return record;
+}
+
+void free_record(void *record) {
+    if (!record)
+        return;
+    record_header *header = header_of(record);
+    if (header->slab)
+        drop_reference(header->slab);
+    else
+        free(header);
+}
+
+void pool_release(element_pool *pool) {
+    if (pool->slab)
+        drop_reference(pool->slab);
+    *pool = element_pool{};
+}
