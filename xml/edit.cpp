@@ -29,6 +29,19 @@ long append_pair(ezxml *e, const char *n, size_t pairs, bool owning) {
             return -1;
         }
         pairs = 0;
+    } else if (ownership_inside_list(list, pairs)) {
+        // Growing the block would move the string with it and leave no room
+        // for the new pair's byte: the string gets a block of its own.
+        ownership = static_cast<char *>(malloc(pairs + 2));
+        if (!ownership)
+            return -1;
+        memcpy(ownership, list[2 * pairs + 1], pairs + 1);
+        char **grown = static_cast<char **>(realloc(list, (2 * pairs + 4) * sizeof(char *)));
+        if (!grown) {
+            free(ownership);
+            return -1;
+        }
+        list = e->attributes = grown;
     } else {
         char *old_ownership = list[2 * pairs + 1];
         char **grown = static_cast<char **>(realloc(list, (2 * pairs + 4) * sizeof(char *)));
@@ -140,8 +153,16 @@ extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value
             free(list[2 * k]);
         // Later pairs, the terminator and the ownership string move down
         // one pair; the ownership bytes behind k and the NUL move down one.
+        bool inside = ownership_inside_list(list, pairs);
         memmove(list + 2 * k, list + 2 * k + 2, (2 * (pairs - k - 1) + 2) * sizeof(char *));
         memmove(ownership + k, ownership + k + 1, pairs - k);
+        if (inside) {
+            // A string inside the block stays right behind its pointer,
+            // which has moved down one pair.
+            char *moved = reinterpret_cast<char *>(list + 2 * pairs);
+            memmove(moved, ownership, pairs);
+            list[2 * pairs - 1] = moved;
+        }
     }
     xml->flags &= static_cast<uint16_t>(~EZXML_ARGS_OWNED);
     return xml;

@@ -92,7 +92,8 @@ extern "C" void ezxml_free_attr(char **attr) {
                 free(attr[2 * k + 1]);
         }
     }
-    free(ownership);
+    if (!ownership_inside_list(attr, pairs))
+        free(ownership);
     free(attr);
 }
 

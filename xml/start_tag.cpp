@@ -112,14 +112,14 @@ struct attribute_list {
             return EZXML_NIL;
         char **taken = list;
         if (!on_heap) {
-            taken = static_cast<char **>(malloc((2 * count + 2) * sizeof(char *)));
-            char *taken_owners = static_cast<char *>(malloc(count + 1));
-            if (!taken || !taken_owners) {
-                free(taken);
-                free(taken_owners);
+            // One block: the pointers, then the ownership string right
+            // behind them (which the library recognises by its place).
+            size_t pointers = (2 * count + 2) * sizeof(char *);
+            taken = static_cast<char **>(malloc(pointers + count + 1));
+            if (!taken)
                 return nullptr;
-            }
             memcpy(taken, list, (2 * count + 1) * sizeof(char *));
+            char *taken_owners = reinterpret_cast<char *>(taken) + pointers;
             memcpy(taken_owners, owners, count + 1);
             taken[2 * count + 1] = taken_owners;
         }

@@ -443,6 +443,45 @@ TEST(SetAttr, UpdatingAParsedValueKeepsOneByteInPairOrder) {
     ezxml_free(root);
 }
 
+// The same steps on lists that the parser made, and a caller releasing a
+// parsed element's list itself.
+TEST(SetAttr, ParsedListsTakeUpdatesAdditionsRemovalsAndRelease) {
+    std::string text = "<!DOCTYPE r [<!ENTITY l \"a longer text\">]>"
+                       "<r><e a=\"1\" b=\"&l;\" c=\"3\"/><f x=\"1\" y=\"2\"/><g k=\"v\"/></r>";
+    std::vector<char> buffer(text.begin(), text.end());
+    ezxml *root = ezxml_parse_str(buffer.data(), buffer.size());
+    ezxml *e = ezxml_child(root, "e");
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(ownership_of(e), " @ ");
+
+    EXPECT_EQ(ezxml_set_attr(e, "b", nullptr), e); // frees the decoded copy
+    EXPECT_EQ(ownership_of(e), "  ");
+    EXPECT_EQ(check_attribute_list(e->attributes), "");
+    ezxml_set_flag(e, EZXML_ARGS_OWNED);
+    ezxml_set_attr(e, strdup("d"), strdup("4"));
+    EXPECT_EQ(ownership_of(e), std::string("  \xC0"));
+    EXPECT_EQ(ezxml_set_attr(e, "a", nullptr), e);
+    EXPECT_EQ(ownership_of(e), std::string(" \xC0"));
+    EXPECT_STREQ(ezxml_attr(e, "c"), "3");
+    EXPECT_STREQ(ezxml_attr(e, "d"), "4");
+    EXPECT_EQ(check_attribute_list(e->attributes), "");
+
+    ezxml *f = ezxml_child(root, "f");
+    ezxml_set_attr(f, "x", nullptr);
+    ezxml_set_attr(f, "y", nullptr);
+    EXPECT_EQ(ownership_of(f), "");
+    EXPECT_EQ(ezxml_attr(f, "y"), nullptr);
+    ezxml_set_attr(f, "z", "3");
+    EXPECT_STREQ(ezxml_attr(f, "z"), "3");
+    EXPECT_EQ(check_attribute_list(f->attributes), "");
+
+    ezxml *g = ezxml_child(root, "g");
+    char **list = g->attributes;
+    g->attributes = EZXML_NIL;
+    ezxml_free_attr(list);
+    ezxml_free(root);
+}
+
 TEST(SetAttr, RemovingTheMiddleKeepsOrderAndBytes) {
     ezxml *root = ezxml_new("r");
     ezxml_set_attr(root, "a", "1");
