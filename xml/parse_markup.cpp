@@ -7,7 +7,7 @@ namespace scanning {
 
 char *closing_tag(scanner &sc, char *markup) {
     char *name = markup + 1;
-    char *p = find_any(name, sc.end, "\t\r\n >");
+    char *p = find_any(name, sc.end, closing_name_ends);
     if (p == sc.end && !sc.end_stands_for_gt) {
         ezxml_err(sc.doc, name, "missing >");
         return nullptr;
@@ -18,8 +18,7 @@ char *closing_tag(scanner &sc, char *markup) {
         return nullptr;
     *p = ended_by;
     if (is_space(ended_by))
-        while (p < sc.end && in_set(*p, "\t\r\n "))
-            ++p;
+        p = skip_all(p, separators);
     // Whatever stands here now is taken for the tag's end without a look.
     return p;
 }
@@ -50,7 +49,7 @@ char *doctype(scanner &sc, char *markup) {
     char *subset = nullptr; // the '[' that opened the internal subset
     char *p = markup;
     for (;;) {
-        p = find_any(p + 1, sc.end, "[]>");
+        p = find_any(p + 1, sc.end, doctype_delimiters);
         if (p == sc.end)
             break;
         if (!subset) {
@@ -62,8 +61,7 @@ char *doctype(scanner &sc, char *markup) {
         }
         if (*p == ']') {
             char *after = p + 1;
-            while (after < sc.end && in_set(*after, "\t\r\n "))
-                ++after;
+            after = skip_all(after, separators);
             if (after < sc.end && *after == '>') {
                 if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), &sc.texts.entities,
                                           &sc.texts.defaults))

@@ -28,20 +28,19 @@ struct scanner {
 };
 
 // A set of byte values, made at compile time from the characters of a
-// literal (never holding NUL), so that testing a byte is one bit test
-// rather than a search of the literal for every byte scanned.
+// literal (never holding NUL): one table entry per byte value, so that
+// testing a byte is a single load. A second table also stops at NUL, for
+// searches that end at the NUL standing at the end of input.
 struct char_set {
-    unsigned long long bits[4] = {};
+    bool in[256] = {};
+    bool in_or_nul[256] = {};
 
     consteval char_set(const char *members) {
+        in_or_nul[0] = true;
         for (const char *m = members; *m; ++m)
-            add(static_cast<unsigned char>(*m));
+            in[static_cast<unsigned char>(*m)] = in_or_nul[static_cast<unsigned char>(*m)] = true;
     }
-    constexpr void add(unsigned char c) { bits[c >> 6] |= 1ull << (c & 63); }
-    constexpr bool has(char c) const {
-        auto u = static_cast<unsigned char>(c);
-        return (bits[u >> 6] >> (u & 63)) & 1;
-    }
+    constexpr bool has(char c) const { return in[static_cast<unsigned char>(c)]; }
 };
 
 // The C locale's white space, and the letters that begin a name (the C
@@ -50,21 +49,43 @@ inline constexpr char_set space_chars{" \t\n\v\f\r"};
 inline constexpr char_set name_start_chars{
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:_"};
 
+// What ends an element name in a start tag, an attribute name, and a name
+// in a closing tag; what stands between an attribute name and its value;
+// the separators skipped inside markup; what a document type declaration
+// is scanned for.
+inline constexpr char_set tag_name_ends{"\t\r\n />"};
+inline constexpr char_set attribute_name_ends{"\t\r\n =/>"};
+inline constexpr char_set closing_name_ends{"\t\r\n >"};
+inline constexpr char_set before_value{"\t\r\n ="};
+inline constexpr char_set separators{"\t\r\n "};
+inline constexpr char_set doctype_delimiters{"[]>"};
+
 inline bool is_space(char c) {
     return space_chars.has(c);
-}
-
-inline bool in_set(char c, char_set set) {
-    return set.has(c);
 }
 
 inline bool is_name_start(char c) {
     return name_start_chars.has(c);
 }
 
-// The first position at or after p whose character is in set, or end.
-inline char *find_any(char *p, char *end, char_set set) {
-    while (p < end && !set.has(*p))
+// The first position at or after p (p <= end) whose character is in set, or
+// end. Relies on *end being NUL, which no set holds, to stop there without
+// comparing every position with end; a NUL before end (which the scanner
+// never leaves ahead of itself) is passed over like any non-member.
+inline char *find_any(char *p, char *end, const char_set &set) {
+    for (;;) {
+        while (!set.in_or_nul[static_cast<unsigned char>(*p)])
+            ++p;
+        if (*p || p >= end)
+            return p;
+        ++p;
+    }
+}
+
+// The first position at or after p (p <= end) whose character is not in
+// set; end at the latest, since NUL is in no set.
+inline char *skip_all(char *p, const char_set &set) {
+    while (set.has(*p))
         ++p;
     return p;
 }

@@ -160,13 +160,12 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
     }
     size_t k = attrs.count - 1;
 
-    p = find_any(p, sc.end, "\t\r\n =/>");
+    p = find_any(p, sc.end, attribute_name_ends);
     if (p == sc.end || *p == '/' || *p == '>')
         return p; // an empty value; the name is ended by what ends the tag
 
     *p++ = '\0';
-    while (p < sc.end && in_set(*p, "\t\r\n ="))
-        ++p;
+    p = skip_all(p, before_value);
     if (p < sc.end && (*p == '"' || *p == '\'')) {
         char quote = *p++;
         char *value = p;
@@ -186,9 +185,7 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
         if (decoded != value)
             attrs.owners[k] = '@';
     }
-    while (p < sc.end && is_space(*p))
-        ++p;
-    return p;
+    return skip_all(p, space_chars);
 }
 
 // After a start tag has been read up to its end (p at '>', at the end of
@@ -228,7 +225,7 @@ char *start_tag(scanner &sc, char *markup) {
         return nullptr;
     }
     char *name = markup;
-    char *p = find_any(markup, sc.end, "\t\r\n />");
+    char *p = find_any(markup, sc.end, tag_name_ends);
     while (p < sc.end && is_space(*p))
         *p++ = '\0';
 
