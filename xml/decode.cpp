@@ -238,10 +238,56 @@ const decoding_bytes &bytes_that_decode(char mode) {
     }
 }
 
-// Whether s[0..length) holds a byte that decodes in the mode.
+// Eight bytes at a time: a word in which every byte is b, and whether any
+// byte of x is zero, or below n (n at most 128). Both tests are exact.
+constexpr uint64_t every_byte(unsigned char b) {
+    return 0x0101010101010101ull * b;
+}
+
+constexpr bool any_zero_byte(uint64_t x) {
+    return (x - every_byte(1)) & ~x & every_byte(0x80);
+}
+
+constexpr bool any_byte_below(uint64_t x, unsigned char n) {
+    return (x - every_byte(n)) & ~x & every_byte(0x80);
+}
+
+// Whether the word may hold a byte that decodes in the mode: never false
+// when it does; true also for some words that do not (control characters
+// below the white space ones), which the byte table then settles.
+bool word_may_decode(uint64_t x, char mode) {
+    switch (mode) {
+    case 'c':
+        return any_zero_byte(x ^ every_byte('\r'));
+    case ' ':
+        return any_zero_byte(x ^ every_byte('&')) || any_byte_below(x, '\r' + 1);
+    case '*':
+        return any_zero_byte(x ^ every_byte('&')) || any_zero_byte(x ^ every_byte(' ')) ||
+               any_byte_below(x, '\r' + 1);
+    case '%':
+        return any_zero_byte(x ^ every_byte('%')) || any_zero_byte(x ^ every_byte('&')) ||
+               any_zero_byte(x ^ every_byte('\r'));
+    default:
+        return any_zero_byte(x ^ every_byte('&')) || any_zero_byte(x ^ every_byte('\r'));
+    }
+}
+
+// Whether s[0..length) holds a byte that decodes in the mode. Long texts
+// are screened a word at a time; only words that may hold one, and the
+// last few bytes, are looked at byte by byte.
 bool holds_decoding_byte(const char *s, size_t length, char mode) {
     const bool *in = bytes_that_decode(mode).in;
-    for (size_t i = 0; i < length; ++i)
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= length; i += sizeof(uint64_t)) {
+        uint64_t word;
+        memcpy(&word, s + i, sizeof word);
+        if (!word_may_decode(word, mode))
+            continue;
+        for (size_t j = i; j < i + sizeof word; ++j)
+            if (in[static_cast<unsigned char>(s[j])])
+                return true;
+    }
+    for (; i < length; ++i)
         if (in[static_cast<unsigned char>(s[i])])
             return true;
     return false;
