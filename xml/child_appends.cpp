@@ -33,7 +33,7 @@ last_of_name *slot_for(child_appends *a, const ezxml *parent, const char *name, 
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         last_of_name *slot = &a->slots[i];
         if (!slot->element || (slot->hash == hash && slot->element->parent == parent &&
-                               strcmp(slot->element->name, name) == 0))
+                               same_string(slot->element->name, name)))
             return slot;
     }
 }
@@ -78,9 +78,17 @@ bool grow_slots(child_appends *a) {
     size_t old_capacity = a->slot_capacity;
     a->slots = slots;
     a->slot_capacity = capacity;
-    for (size_t i = 0; i < old_capacity; ++i)
-        if (old[i].element)
-            *slot_for(a, old[i].element->parent, old[i].element->name, old[i].hash) = old[i];
+    // The entries are distinct: each goes to the first free slot from where
+    // its hash puts it, without a look at its element.
+    size_t mask = capacity - 1;
+    for (size_t i = 0; i < old_capacity; ++i) {
+        if (!old[i].element)
+            continue;
+        size_t j = old[i].hash & mask;
+        while (slots[j].element)
+            j = (j + 1) & mask;
+        slots[j] = old[i];
+    }
     free(old);
     return true;
 }

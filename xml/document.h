@@ -27,12 +27,28 @@ inline bool in_work_area(const ezxml_document *doc, const char *p) {
     return p >= doc->work_start && p <= doc->work_end;
 }
 
+// Byte-for-byte string equality, as strcmp(a, b) == 0 decides it. Names
+// are short, and most comparisons end at their first byte or are of a name
+// with itself, where a call to the C library's strcmp would cost more than
+// the comparison.
+inline bool same_string(const char *a, const char *b) {
+    if (a == b)
+        return true;
+    while (*a == *b) {
+        if (*a == '\0')
+            return true;
+        ++a;
+        ++b;
+    }
+    return false;
+}
+
 // Name comparison that tolerates the null name of a not yet named root:
 // null equals only null.
 inline bool names_equal(const char *a, const char *b) {
     if (a == b)
         return true;
-    return a && b && strcmp(a, b) == 0;
+    return a && b && same_string(a, b);
 }
 
 // Whether the ownership string of a list of `pairs` pairs stands in the

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/document.h"
 #include "xml/entities.h"
 #include "xml/parse_tree.h"
 
@@ -83,7 +84,7 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, text_track
     if (!doc)
         return nullptr;
     ezxml *open = doc->current;
-    if (open && open->name && name && strcmp(open->name, name) == 0) {
+    if (open && open->name && name && same_string(open->name, name)) {
         if (texts) {
             if (block_of(texts, open)) {
                 trim_block(open, texts->current_length);
