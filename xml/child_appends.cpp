@@ -93,6 +93,16 @@ bool grow_slots(child_appends *a) {
     return true;
 }
 
+bool grow_listing(child_appends *a) {
+    size_t capacity = a->listing_capacity ? a->listing_capacity * 2 : 64;
+    auto *grown = static_cast<listed_name *>(realloc(a->listing, capacity * sizeof(listed_name)));
+    if (!grown)
+        return false;
+    a->listing = grown;
+    a->listing_capacity = capacity;
+    return true;
+}
+
 append_frame *top_frame(child_appends *a, const ezxml *parent) {
     if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != parent)
         return nullptr;
@@ -115,13 +125,14 @@ void appends_enter(child_appends *a, ezxml *element) {
         a->frames = frames;
         a->frame_capacity = capacity;
     }
-    a->frames[a->depth++] = {element, nullptr, nullptr, false, 0};
+    a->frames[a->depth++] = {element, nullptr, nullptr, false, false, 0, a->listing_top, 0};
 }
 
 void appends_leave(child_appends *a, ezxml *element) {
     if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != element)
         return;
     const append_frame &frame = a->frames[--a->depth];
+    a->listing_top = frame.listed_from;
     if (!frame.indexed)
         return;
     // No child is added to a closed element: its entries (one per name, the
@@ -147,9 +158,15 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     // children all came through here, can skip the walk.
     bool appendable =
         frame && name && (frame->last ? frame->last->offset <= offset : !parent->child);
-    // A child may add two entries: the first name of a parent that turns
-    // out to have more than one, and its own.
-    if (appendable && 2 * (a->used + 2) > a->slot_capacity && !grow_slots(a))
+    // The stack may need room for two entries: the first name of a parent
+    // that turns out to have more than one, and the child's own.
+    if (appendable && a->listing_top + 2 > a->listing_capacity && !grow_listing(a))
+        a->given_up = true;
+    // The table may need room for a parent's whole list and the child.
+    bool list_full =
+        appendable && frame->listed && a->listing_top - frame->listed_from >= listed_names;
+    if (appendable && (frame->indexed || list_full) &&
+        2 * (a->used + listed_names + 1) > a->slot_capacity && !grow_slots(a))
         a->given_up = true;
     if (!appendable || a->given_up) {
         if (frame)
@@ -172,21 +189,51 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
         frame->last = x;
         return x;
     }
-    frame->last->ordered = x;
-    if (names_equal(frame->last->name, name)) {
+    ezxml *before = frame->last;
+    before->ordered = x;
+    frame->last = x;
+    if (names_equal(before->name, name)) {
         // The child before has the same name, so it is the last of it.
-        frame->last->next = x;
-        if (frame->indexed)
+        before->next = x;
+        if (frame->listed)
+            a->listing[frame->last_listing].last = x;
+        else if (frame->indexed)
             set_last_of_name(a, frame, x);
-        frame->last = x;
         return x;
     }
-    if (!frame->indexed) {
-        // A second name: from now on the table answers for this parent,
+    if (!frame->listed && !frame->indexed) {
+        // A second name: from now on the list answers for this parent,
         // starting with the one name its children had so far.
-        set_last_of_name(a, frame, frame->last);
-        frame->indexed = true;
+        a->listing[a->listing_top++] = {before->name, before};
+        frame->listed = true;
     }
+    if (frame->listed) {
+        for (size_t i = frame->listed_from; i < a->listing_top; ++i) {
+            listed_name &entry = a->listing[i];
+            if (same_string(entry.name, name)) {
+                entry.last->next = x;
+                entry.last = x;
+                frame->last_listing = i;
+                return x;
+            }
+        }
+        frame->last_entry->sibling = x; // the first of its name
+        frame->last_entry = x;
+        if (a->listing_top - frame->listed_from < listed_names) {
+            frame->last_listing = a->listing_top;
+            a->listing[a->listing_top++] = {name, x};
+            return x;
+        }
+        // Too many names for a list: the table takes them over.
+        for (size_t i = frame->listed_from; i < a->listing_top; ++i)
+            set_last_of_name(a, frame, a->listing[i].last);
+        set_last_of_name(a, frame, x);
+        a->listing_top = frame->listed_from;
+        frame->listed = false;
+        frame->indexed = true;
+        return x;
+    }
+
     size_t hash = hash_of(parent, name);
     last_of_name *slot = slot_for(a, parent, name, hash);
     if (slot->element) {
@@ -199,13 +246,13 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
         ++frame->names;
     }
     slot->element = x;
-    frame->last = x;
     return x;
 }
 
 void appends_release(child_appends *a) {
     free(a->frames);
     free(a->slots);
+    free(a->listing);
     pool_release(&a->records);
     *a = child_appends{};
 }

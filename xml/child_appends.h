@@ -14,6 +14,13 @@
 // name), and a parent's entries leave the table when it closes. So deep
 // nesting and long runs of one name never touch the table, and the table
 // holds only the names under the elements still open.
+//
+// Most parents have children of only a few names. For those, a short list
+// searched in order beats hashing every name: the last child of each name
+// stands on a stack shared by the open elements, the current element's
+// entries on top (a child's entries are gone again when it closes, before
+// its parent gets its next child). Only a parent whose children pass
+// `listed_names` names moves its entries into the table.
 #ifndef EZXML_CHILD_APPENDS_H
 #define EZXML_CHILD_APPENDS_H
 
@@ -24,11 +31,22 @@
 
 struct append_frame {
     ezxml *parent;
-    ezxml *last;       // last child in document order
-    ezxml *last_entry; // last entry of the first-of-each-name chain
-    bool indexed;      // the children have more than one name: the table holds them
-    size_t names;      // entries the table holds for this parent
+    ezxml *last;         // last child in document order
+    ezxml *last_entry;   // last entry of the first-of-each-name chain
+    bool listed;         // the children have a few names: the stack holds them
+    bool indexed;        // the children have many names: the table holds them
+    size_t names;        // entries the table holds for this parent
+    size_t listed_from;  // where this parent's entries on the stack begin
+    size_t last_listing; // the stack entry of the last child's name
 };
+
+// The last child of one name of the current element.
+struct listed_name {
+    const char *name;
+    ezxml *last;
+};
+
+constexpr size_t listed_names = 8;
 
 struct last_of_name {
     ezxml *element; // the last child of its name of element->parent; null: free
@@ -42,6 +60,9 @@ struct child_appends {
     last_of_name *slots; // open addressing with linear probing
     size_t used;
     size_t slot_capacity;
+    listed_name *listing; // stack of the open elements' listed names
+    size_t listing_top;
+    size_t listing_capacity;
     bool given_up;        // memory ran out: every later child is linked the general way
     element_pool records; // where the records of appended children come from
 };

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/chain_check.h"
 #include "support/parsed_document.h"
@@ -113,6 +115,74 @@ TEST(ParseElements, ManySiblingsKeepOrderAndOffsets) {
         EXPECT_EQ(std::string(c->name), "e" + std::to_string(i % 3));
     }
     EXPECT_EQ(i, 2000u);
+}
+
+// Parents with one name, a few names and many names among their children,
+// nested in each other, in random order with repeats: every parent's chains
+// come out as linking each child the general way (ezxml_add_child) makes
+// them.
+TEST(ParseElements, ChildrenOfFewAndManyNamesLinkAsAddedOneByOne) {
+    unsigned state = 2463534242u;
+    auto below = [&](unsigned n) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state % n;
+    };
+    for (unsigned names : {1u, 2u, 7u, 8u, 9u, 30u}) {
+        std::string text = "<r>";
+        ezxml *twin = ezxml_new("r");
+        std::vector<std::string> kept; // names of the twin's elements
+        kept.reserve(4000);
+        for (int i = 0; i < 400; ++i) {
+            std::string name = "n" + std::to_string(below(names));
+            kept.push_back(name);
+            ezxml *child = ezxml_add_child(twin, kept.back().c_str(), 0);
+            text += "<" + name + ">";
+            for (unsigned k = below(4); k > 0; --k) {
+                kept.push_back("m" + std::to_string(below(names)));
+                ezxml_add_child(child, kept.back().c_str(), 0);
+                text += "<" + kept.back() + "/>";
+            }
+            text += "</" + name + ">";
+        }
+        text += "</r>";
+        parsed_document p(text);
+        ASSERT_EQ(p.error(), "") << names;
+        EXPECT_EQ(check_tree(p.root), "") << names;
+        EXPECT_EQ(check_chains(twin), "") << names;
+
+        // Same shape along every chain, element for element.
+        std::vector<std::pair<const ezxml *, const ezxml *>> pending{{p.root, twin}};
+        while (!pending.empty()) {
+            auto [parsed, built] = pending.back();
+            pending.pop_back();
+            const ezxml *a = parsed->child;
+            const ezxml *b = built->child;
+            for (; a && b; a = a->ordered, b = b->ordered) {
+                ASSERT_STREQ(a->name, b->name) << names;
+                EXPECT_EQ(a->next != nullptr, b->next != nullptr) << names;
+                pending.push_back({a, b});
+            }
+            EXPECT_EQ(a, nullptr);
+            EXPECT_EQ(b, nullptr);
+            std::string parsed_firsts, built_firsts;
+            for (a = parsed->child; a; a = a->sibling)
+                parsed_firsts += std::string(a->name) + " ";
+            for (b = built->child; b; b = b->sibling)
+                built_firsts += std::string(b->name) + " ";
+            EXPECT_EQ(parsed_firsts, built_firsts) << names;
+            for (a = parsed->child, b = built->child; a && b; a = a->sibling, b = b->sibling) {
+                size_t parsed_count = 0, built_count = 0;
+                for (const ezxml *e = a; e; e = e->next)
+                    ++parsed_count;
+                for (const ezxml *e = b; e; e = e->next)
+                    ++built_count;
+                EXPECT_EQ(parsed_count, built_count) << a->name;
+            }
+        }
+        ezxml_free(twin);
+    }
 }
 
 TEST(ParseAttributes, QuotedValuesInOrder) {
