@@ -19,6 +19,8 @@ struct declared_list {
 
 declared_list declared_attributes(scanner &sc, const char *element) {
     char ***table = sc.doc->default_attributes;
+    if (!table[0])
+        return {}; // nothing declared (the usual case): no index to consult
     default_index *index = &sc.texts.defaults;
     if (default_index_update(index, table, -1)) {
         ptrdiff_t number = default_index_list(index, table, element);
