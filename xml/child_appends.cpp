@@ -111,30 +111,19 @@ append_frame *top_frame(child_appends *a, const ezxml *parent) {
 
 } // namespace
 
-void appends_enter(child_appends *a, ezxml *element) {
-    if (a->given_up)
-        return;
-    if (a->depth == a->frame_capacity) {
-        size_t capacity = a->frame_capacity ? a->frame_capacity * 2 : 64;
-        auto *frames =
-            static_cast<append_frame *>(realloc(a->frames, capacity * sizeof(append_frame)));
-        if (!frames) {
-            a->given_up = true;
-            return;
-        }
-        a->frames = frames;
-        a->frame_capacity = capacity;
+bool appends_grow_frames(child_appends *a) {
+    size_t capacity = a->frame_capacity ? a->frame_capacity * 2 : 64;
+    auto *frames = static_cast<append_frame *>(realloc(a->frames, capacity * sizeof(append_frame)));
+    if (!frames) {
+        a->given_up = true;
+        return false;
     }
-    a->frames[a->depth++] = {element, nullptr, nullptr, false, false, 0, a->listing_top, 0};
+    a->frames = frames;
+    a->frame_capacity = capacity;
+    return true;
 }
 
-void appends_leave(child_appends *a, ezxml *element) {
-    if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != element)
-        return;
-    const append_frame &frame = a->frames[--a->depth];
-    a->listing_top = frame.listed_from;
-    if (!frame.indexed)
-        return;
+void appends_unindex(child_appends *a, const append_frame &frame) {
     // No child is added to a closed element: its entries (one per name, the
     // entries of its first-of-each-name chain) leave the table. When they
     // are all it holds, the table goes as a whole.
@@ -144,6 +133,7 @@ void appends_leave(child_appends *a, ezxml *element) {
         a->slot_capacity = a->used = 0;
         return;
     }
+    ezxml *element = frame.parent;
     for (ezxml *entry = element->child; entry; entry = entry->sibling) {
         last_of_name *slot = slot_for(a, element, entry->name, hash_of(element, entry->name));
         if (slot->element)

@@ -68,10 +68,31 @@ struct child_appends {
 };
 
 // Records that element was opened and is now the parse cursor.
-void appends_enter(child_appends *appends, ezxml *element);
+// (The common steps are inline: the parse loop takes them for every
+// element.)
+bool appends_grow_frames(child_appends *appends);
+
+inline void appends_enter(child_appends *appends, ezxml *element) {
+    if (appends->given_up)
+        return;
+    if (appends->depth == appends->frame_capacity && !appends_grow_frames(appends))
+        return;
+    appends->frames[appends->depth++] = {
+        element, nullptr, nullptr, false, false, 0, appends->listing_top, 0};
+}
 
 // Records that element was closed.
-void appends_leave(child_appends *appends, ezxml *element);
+void appends_unindex(child_appends *appends, const append_frame &frame);
+
+inline void appends_leave(child_appends *appends, ezxml *element) {
+    if (appends->given_up || appends->depth == 0 ||
+        appends->frames[appends->depth - 1].parent != element)
+        return;
+    const append_frame &frame = appends->frames[--appends->depth];
+    appends->listing_top = frame.listed_from;
+    if (frame.indexed)
+        appends_unindex(appends, frame);
+}
 
 // A new child of parent, the parse cursor, at offset: the same result as
 // ezxml_add_child(parent, name, offset), its record taken from the parse's

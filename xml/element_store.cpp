@@ -4,20 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-struct element_slab {
-    size_t live; // records taken and not yet freed, plus one while a pool fills it
-};
-
 namespace {
-
-// The hidden word in front of every record. It keeps the record aligned as
-// the record needs: records hold nothing wider than a pointer.
-union record_header {
-    element_slab *slab;
-    void *align_as_pointer;
-};
-static_assert(alignof(ezxml_document) <= sizeof(record_header));
-static_assert(alignof(ezxml) <= sizeof(record_header));
 
 constexpr size_t slot_size = sizeof(record_header) + sizeof(ezxml);
 static_assert(slot_size % alignof(ezxml) == 0);
@@ -56,31 +43,24 @@ void *new_record(size_t size) {
     return header + 1;
 }
 
-ezxml *pool_element(element_pool *pool, size_t expected) {
-    if (!pool->slab || pool->used == pool->capacity) {
-        size_t capacity = pool->next_capacity ? pool->next_capacity : first_slab_records;
-        if (expected && expected < capacity)
-            capacity = expected;
-        auto *slab = static_cast<element_slab *>(malloc(slab_header_size + capacity * slot_size));
-        if (!slab)
-            return nullptr;
-        if (pool->slab)
-            drop_reference(pool->slab);
-        slab->live = 1; // the pool's own, until it moves on
-        pool->slab = slab;
-        pool->used = 0;
-        pool->capacity = capacity;
-        size_t doubled = capacity * 2;
-        pool->next_capacity = doubled < largest_slab_records ? doubled : largest_slab_records;
-        if (pool->next_capacity < first_slab_records)
-            pool->next_capacity = first_slab_records;
-    }
-    auto *header = reinterpret_cast<record_header *>(slot_at(pool->slab, pool->used++));
-    header->slab = pool->slab;
-    ++pool->slab->live;
-    auto *record = reinterpret_cast<ezxml *>(header + 1);
-    memset(record, 0, sizeof *record);
-    return record;
+bool pool_refill(element_pool *pool, size_t expected) {
+    size_t capacity = pool->next_capacity ? pool->next_capacity : first_slab_records;
+    if (expected && expected < capacity)
+        capacity = expected;
+    auto *slab = static_cast<element_slab *>(malloc(slab_header_size + capacity * slot_size));
+    if (!slab)
+        return false;
+    if (pool->slab)
+        drop_reference(pool->slab);
+    slab->live = 1; // the pool's own, until it moves on
+    pool->slab = slab;
+    pool->next_slot = slot_at(slab, 0);
+    pool->left = capacity;
+    size_t doubled = capacity * 2;
+    pool->next_capacity = doubled < largest_slab_records ? doubled : largest_slab_records;
+    if (pool->next_capacity < first_slab_records)
+        pool->next_capacity = first_slab_records;
+    return true;
 }
 
 void free_record(void *record) {

@@ -17,13 +17,24 @@
 
 #include "xml/ezxml.h"
 
-struct element_slab;
+struct element_slab {
+    size_t live; // records taken and not yet freed, plus one while a pool fills it
+};
+
+// The hidden word in front of every record. It keeps the record aligned as
+// the record needs: records hold nothing wider than a pointer.
+union record_header {
+    element_slab *slab;
+    void *align_as_pointer;
+};
+static_assert(alignof(ezxml_document) <= sizeof(record_header));
+static_assert(alignof(ezxml) <= sizeof(record_header));
 
 // The slab the parser is filling: records are taken from it in order.
 struct element_pool {
     element_slab *slab;
-    size_t used;     // records taken from the slab
-    size_t capacity; // records the slab holds
+    char *next_slot; // where the next record's header goes
+    size_t left;     // records the slab can still give
     size_t next_capacity;
 };
 
@@ -31,10 +42,24 @@ struct element_pool {
 // its own, or null when no memory can be had.
 void *new_record(size_t size);
 
+// Starts a new slab for the pool; false when no memory can be had.
+bool pool_refill(element_pool *pool, size_t expected);
+
 // A zeroed element record from the pool, or null when no memory can be had.
 // At most `expected` more records will be wanted (a hint that keeps the
 // last slab from being much larger than needed; 0: unknown).
-ezxml *pool_element(element_pool *pool, size_t expected);
+inline ezxml *pool_element(element_pool *pool, size_t expected) {
+    if (!pool->left && !pool_refill(pool, expected))
+        return nullptr;
+    auto *header = reinterpret_cast<record_header *>(pool->next_slot);
+    header->slab = pool->slab;
+    ++pool->slab->live;
+    --pool->left;
+    pool->next_slot += sizeof(record_header) + sizeof(ezxml);
+    auto *record = reinterpret_cast<ezxml *>(header + 1);
+    *record = ezxml{};
+    return record;
+}
 
 // Frees a record made by either of the above.
 void free_record(void *record);

@@ -74,7 +74,9 @@ ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tra
     element->attributes = attributes;
     doc->current = element;
     if (texts) {
-        texts->current_length = strlen(element->text);
+        // A new element has no text yet, and the root gets none before its
+        // start tag (content outside it is ignored).
+        texts->current_length = 0;
         appends_enter(&texts->children, element);
     }
     return element;
@@ -101,7 +103,8 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, text_track
     return ezxml_err(doc, position, "unexpected closing tag </%s>", name ? name : "");
 }
 
-void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts) {
+void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts,
+                bool plain) {
     if (!doc || !s)
         return;
     ezxml *element = doc->current;
@@ -113,9 +116,10 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tra
     // loop's runs never do.
     if (!texts)
         length = strlen(s);
-    size_t added;
-    char *decoded =
-        decode_run(s, length, doc->entities, mode, texts ? &texts->entities : nullptr, &added);
+    size_t added = length;
+    char *decoded = plain ? s
+                          : decode_run(s, length, doc->entities, mode,
+                                       texts ? &texts->entities : nullptr, &added);
     bool owned = element->flags & EZXML_TEXT_OWNED;
 
     if (element->text[0] == '\0') {

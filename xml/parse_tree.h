@@ -44,7 +44,9 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, text_track
 
 // Decodes the run s[0..length) (terminating it in place) and appends it to
 // the current element's text.
-void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts);
+// plain: the run is known to hold nothing that decodes in the mode.
+void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts,
+                bool plain = false);
 
 // Trims the blocks of elements still open and releases the tracker's memory.
 void finish_texts(text_tracker *texts);

@@ -60,10 +60,13 @@ void scan_markup(scanner &sc, char *lt) {
             continue;
         }
         sc.last_item = p;
-        lt = static_cast<char *>(memchr(p, '<', sc.end - p));
+        lt = find_any(p, sc.end, text_stops);
+        bool plain = *lt == '<';
+        if (!plain)
+            lt = static_cast<char *>(memchr(lt, '<', sc.end - lt));
         if (!lt)
             return end_checks(sc); // text behind the last markup is dropped
-        append_run(sc.doc, p, lt - p, '&', &sc.texts);
+        append_run(sc.doc, p, lt - p, '&', &sc.texts, plain);
         if (sc.texts.out_of_memory) {
             fail_out_of_memory(sc, p);
             return;

@@ -60,6 +60,13 @@ inline constexpr char_set before_value{"\t\r\n ="};
 inline constexpr char_set separators{"\t\r\n "};
 inline constexpr char_set doctype_delimiters{"[]>"};
 
+// What ends a text run, and the bytes that make a text decode: a run that
+// reaches its '<' without one of them is taken as it stands. Likewise for
+// attribute values in either quote that are not declared otherwise.
+inline constexpr char_set text_stops{"<&\r"};
+inline constexpr char_set double_quoted_stops{"\"&\r\t\n\v\f"};
+inline constexpr char_set single_quoted_stops{"'&\r\t\n\v\f"};
+
 inline bool is_space(char c) {
     return space_chars.has(c);
 }

@@ -171,7 +171,19 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
     if (p < sc.end && (*p == '"' || *p == '\'')) {
         char quote = *p++;
         char *value = p;
-        char *close = static_cast<char *>(memchr(p, quote, sc.end - p));
+        // An undeclared value usually holds nothing to decode, which one
+        // pass to its closing quote finds out.
+        char *close = nullptr;
+        bool plain = false;
+        if (!declared.list) {
+            char *stop =
+                find_any(p, sc.end, quote == '"' ? double_quoted_stops : single_quoted_stops);
+            plain = *stop == quote;
+            close = plain ? stop : nullptr;
+            p = stop;
+        }
+        if (!plain)
+            close = static_cast<char *>(memchr(p, quote, sc.end - p));
         if (!close) {
             attrs.release();
             ezxml_err(sc.doc, markup, "missing %c", quote);
@@ -179,13 +191,17 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
         }
         *close = '\0';
         p = close + 1;
-        size_t decoded_length;
-        char *decoded =
-            decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
-                       value_mode(sc, declared, name), &sc.texts.entities, &decoded_length);
-        attrs.list[2 * k + 1] = decoded;
-        if (decoded != value)
-            attrs.owners[k] = '@';
+        if (!plain) {
+            size_t decoded_length;
+            char *decoded =
+                decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
+                           value_mode(sc, declared, name), &sc.texts.entities, &decoded_length);
+            attrs.list[2 * k + 1] = decoded;
+            if (decoded != value)
+                attrs.owners[k] = '@';
+        } else {
+            attrs.list[2 * k + 1] = value;
+        }
     }
     return skip_all(p, space_chars);
 }
