@@ -4,12 +4,11 @@
 
 #include "xml/document.h"
 #include "xml/element_store.h"
-
-namespace {
+#include "xml/entities.h"
 
 // The five entities every document knows, in the order the decoder tries
 // them; documents start with a heap copy of this list.
-char *const default_entities[] = {
+char *const default_entities[default_entity_pointers] = {
     const_cast<char *>("lt;"),
     const_cast<char *>("&#60;"),
     const_cast<char *>("gt;"),
@@ -22,6 +21,8 @@ char *const default_entities[] = {
     const_cast<char *>("&#38;"),
     nullptr,
 };
+
+namespace {
 
 // Links a detached element x into parent p at offset o. The caller has made
 // sure that x is in no chain and that p is not inside x's subtree.

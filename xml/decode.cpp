@@ -34,10 +34,14 @@ ptrdiff_t find_entity(char **list, const char *text, entity_index *index) {
     return -1;
 }
 
-// CR LF and a lone CR both become one LF. Returns the new length.
-size_t normalise_line_ends(char *s) {
-    char *out = s;
-    for (const char *in = s; *in; ++in) {
+// CR LF and a lone CR both become one LF, in s[0..length). Returns the new
+// length. Most texts hold no CR at all, and are left as they are.
+size_t normalise_line_ends(char *s, size_t length) {
+    auto *first = static_cast<char *>(memchr(s, '\r', length));
+    if (!first)
+        return length;
+    char *out = first;
+    for (const char *in = first; *in; ++in) {
         if (*in == '\r') {
             *out++ = '\n';
             if (in[1] == '\n')
@@ -170,11 +174,11 @@ bool widen_gap(Decoding &d, size_t extra) {
     return true;
 }
 
-// Replaces the reference of reference_length bytes at the front of the rest
-// by replacement. False, with nothing changed, when the expansion budget or
-// memory does not allow it; the budget is then spent for good.
-bool expand(Decoding &d, size_t reference_length, const char *replacement) {
-    size_t length = strlen(replacement);
+// Pays for replacing the reference of reference_length bytes at the front
+// of the rest by a text of length bytes, and makes room for it. False,
+// with nothing changed, when the expansion budget or memory does not allow
+// it; the budget is then spent for good.
+bool make_room(Decoding &d, size_t reference_length, size_t length) {
     size_t cost = saturating_add(length, 1);
     if (cost > d.budget) {
         d.budget = 0;
@@ -187,9 +191,93 @@ bool expand(Decoding &d, size_t reference_length, const char *replacement) {
         return false;
     }
     d.budget -= cost;
+    return true;
+}
+
+// Replaces the reference of reference_length bytes at the front of the rest
+// by replacement, which the scan reads next.
+bool expand(Decoding &d, size_t reference_length, const char *replacement) {
+    size_t length = strlen(replacement);
+    if (!make_room(d, reference_length, length))
+        return false;
     d.rest = d.rest + reference_length - length;
     memmove(d.buffer + d.rest, replacement, length);
     return true;
+}
+
+// The predefined entity whose reference starts text ("&" already passed):
+// its number in the list, and the one character that its replacement, a
+// character reference, decodes to; -1 for none.
+int predefined_entity(const char *text, char *produced) {
+    auto is = [&](const char *name) {
+        size_t i = 0;
+        while (name[i] && text[i] == name[i])
+            ++i;
+        return name[i] == '\0';
+    };
+    switch (text[0]) {
+    case 'l':
+        *produced = '<';
+        return is("lt;") ? 0 : -1;
+    case 'g':
+        *produced = '>';
+        return is("gt;") ? 1 : -1;
+    case 'q':
+        *produced = '"';
+        return is("quot;") ? 2 : -1;
+    case 'a':
+        if (is("apos;")) {
+            *produced = '\'';
+            return 3;
+        }
+        *produced = '&';
+        return is("amp;") ? 4 : -1;
+    default:
+        return -1;
+    }
+}
+
+// Expanding a predefined entity inserts a character reference that the
+// scan decodes at once. This does both steps in one, at the same cost and
+// with the same room made, so the result and where it lives are the same.
+bool expand_predefined(Decoding &d, int number, char produced) {
+    const char *name = default_entities[2 * number];
+    const char *replacement = default_entities[2 * number + 1];
+    size_t reference_length = 1 + strlen(name);
+    if (!make_room(d, reference_length, strlen(replacement)))
+        return false;
+    d.rest += reference_length;
+    d.buffer[d.done++] = produced;
+    return true;
+}
+
+// The bytes that end a run the main scan copies as it stands: the start
+// of a reference, white space that attribute values turn into spaces, and
+// the terminator.
+struct scan_stops {
+    bool in[256] = {};
+
+    consteval scan_stops(const char *members) {
+        in[0] = true;
+        for (const char *m = members; *m; ++m)
+            in[static_cast<unsigned char>(*m)] = true;
+    }
+};
+
+constexpr scan_stops attribute_stops{"&\t\n\v\f\r"};
+constexpr scan_stops parameter_stops{"&%"};
+constexpr scan_stops reference_stops{"&"};
+
+const bool *stops_for(char mode) {
+    switch (mode) {
+    case ' ':
+    case '*':
+        return attribute_stops.in;
+    case '%':
+        return parameter_stops.in;
+    default:
+        return reference_stops.in;
+    }
 }
 
 // Mode "*": no leading or trailing spaces, and runs of spaces become one.
@@ -293,8 +381,8 @@ bool holds_decoding_byte(const char *s, size_t length, char mode) {
     return false;
 }
 
-char *decode_all(char *s, char **entities, char mode, entity_index *index) {
-    size_t length = normalise_line_ends(s);
+char *decode_all(char *s, size_t length, char **entities, char mode, entity_index *index) {
+    length = normalise_line_ends(s, length);
     if (mode == 'c')
         return s;
 
@@ -308,9 +396,29 @@ char *decode_all(char *s, char **entities, char mode, entity_index *index) {
         false,
         saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance)};
 
-    while (d.buffer[d.rest]) {
+    // The list begins with the predefined entities as every document has
+    // them, so a reference to one of those is found without a search.
+    const bool predefined_first =
+        ampersand_entities && entities &&
+        memcmp(entities, default_entities, (default_entity_pointers - 1) * sizeof(char *)) == 0;
+    const bool *stops = stops_for(mode);
+
+    for (;;) {
         char *at = d.buffer + d.rest;
+        char *run_end = at;
+        while (!stops[static_cast<unsigned char>(*run_end)])
+            ++run_end;
+        if (run_end != at) {
+            size_t run = static_cast<size_t>(run_end - at);
+            if (d.done != d.rest)
+                memmove(d.buffer + d.done, at, run);
+            d.done += run;
+            d.rest += run;
+            at = run_end;
+        }
         char c = *at;
+        if (!c)
+            break;
         if (c == '&' && at[1] == '#') {
             uint32_t value;
             size_t reference_length;
@@ -324,6 +432,16 @@ char *decode_all(char *s, char **entities, char mode, entity_index *index) {
                 continue;
             }
         } else if ((c == '&' && ampersand_entities) || (c == '%' && mode == '%')) {
+            char produced;
+            int predefined =
+                c == '&' && predefined_first ? predefined_entity(at + 1, &produced) : -1;
+            if (predefined >= 0) {
+                if (expand_predefined(d, predefined, produced))
+                    continue;
+                d.buffer[d.done++] = c;
+                ++d.rest;
+                continue;
+            }
             ptrdiff_t i = find_entity(entities, at + 1, index);
             if (i >= 0 && entities[2 * i + 1] &&
                 expand(d, 1 + strlen(entities[2 * i]), entities[2 * i + 1]))
@@ -361,7 +479,7 @@ char *decode_run(char *s, size_t length, char **entities, char mode, entity_inde
         *decoded_length = length;
         return s;
     }
-    char *decoded = decode_all(s, entities, mode, index);
+    char *decoded = decode_all(s, length, entities, mode, index);
     *decoded_length = strlen(decoded);
     return decoded;
 }

@@ -9,6 +9,12 @@ struct entity_index;
 struct default_index;
 struct ezxml_document;
 
+// The five predefined entities ("lt;" "&#60;", "gt;" "&#62;", "quot;"
+// "&#34;", "apos;" "&#39;", "amp;" "&#38;") and the terminator, with
+// which every document's entity list begins.
+constexpr size_t default_entity_pointers = 11;
+extern char *const default_entities[default_entity_pointers];
+
 // How far one decoding call may expand references: every expansion costs the
 // length of the inserted text plus one, and a call may spend this many units
 // per byte of its input plus a fixed allowance. Once the next expansion would
