@@ -237,6 +237,18 @@ int predefined_entity(const char *text, char *produced) {
     }
 }
 
+// Whether list begins with the predefined entities, the very strings every
+// document starts with. Compared one pointer at a time: a shorter list ends
+// (with its terminator) before anything past it is read.
+bool starts_with_predefined(char **list) {
+    if (!list)
+        return false;
+    for (size_t i = 0; i + 1 < default_entity_pointers; ++i)
+        if (list[i] != default_entities[i])
+            return false;
+    return true;
+}
+
 // Expanding a predefined entity inserts a character reference that the
 // scan decodes at once. This does both steps in one, at the same cost and
 // with the same room made, so the result and where it lives are the same.
@@ -398,9 +410,7 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
 
     // The list begins with the predefined entities as every document has
     // them, so a reference to one of those is found without a search.
-    const bool predefined_first =
-        ampersand_entities && entities &&
-        memcmp(entities, default_entities, (default_entity_pointers - 1) * sizeof(char *)) == 0;
+    const bool predefined_first = ampersand_entities && starts_with_predefined(entities);
     const bool *stops = stops_for(mode);
 
     for (;;) {
