@@ -82,6 +82,17 @@ ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tra
     return element;
 }
 
+ezxml *add_empty_element(ezxml_document *doc, char *name, char **attributes, text_tracker *texts) {
+    ezxml *parent = doc->current;
+    // Its offset is the parent's text length, which closing it would leave
+    // unchanged; it never gets a text block or children of its own.
+    ezxml *element = appends_add_child(&texts->children, parent, name, texts->current_length,
+                                       texts->elements_left);
+    if (element)
+        element->attributes = attributes;
+    return element;
+}
+
 ezxml *close_element(ezxml_document *doc, char *name, char *position, text_tracker *texts) {
     if (!doc)
         return nullptr;

@@ -38,6 +38,12 @@ struct text_tracker {
 // attribute list then still belongs to the caller.
 ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tracker *texts);
 
+// What opening an empty element below the document's current one and
+// closing it again does, without moving the cursor: the element is added
+// with its attributes. Null when memory ran out; the attribute list then
+// still belongs to the caller.
+ezxml *add_empty_element(ezxml_document *doc, char *name, char **attributes, text_tracker *texts);
+
 // Closes the current element when its name matches: null. Otherwise records
 // the error and returns the document.
 ezxml *close_element(ezxml_document *doc, char *name, char *position, text_tracker *texts);

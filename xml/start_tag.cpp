@@ -226,6 +226,15 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
     // Every later element takes at least a '<' and the first letter of its
     // name, which bounds how many records the parse can still ask for.
     sc.texts.elements_left = 1 + static_cast<size_t>(sc.end - p) / 2;
+    if (empty && sc.doc->current->name) {
+        // Opened and closed at once: the cursor would come straight back,
+        // so the element is only added.
+        if (!add_empty_element(sc.doc, name, list, &sc.texts)) {
+            ezxml_free_attr(list);
+            return fail_out_of_memory(sc, markup);
+        }
+        return p;
+    }
     if (!open_element(sc.doc, name, list, &sc.texts)) {
         ezxml_free_attr(list);
         return fail_out_of_memory(sc, markup);
