@@ -80,9 +80,28 @@ inline bool is_name_start(char c) {
 // comparing every position with end; a NUL before end (which the scanner
 // never leaves ahead of itself) is passed over like any non-member.
 inline char *find_any(char *p, char *end, const char_set &set) {
+    const bool *stop = set.in_or_nul;
+    auto at = [&](size_t i) { return stop[static_cast<unsigned char>(p[i])]; };
     for (;;) {
-        while (!set.in_or_nul[static_cast<unsigned char>(*p)])
-            ++p;
+        // Four bytes a step; the NUL at end stops every step in time, so
+        // nothing past end is read.
+        for (;;) {
+            if (at(0))
+                break;
+            if (at(1)) {
+                p += 1;
+                break;
+            }
+            if (at(2)) {
+                p += 2;
+                break;
+            }
+            if (at(3)) {
+                p += 3;
+                break;
+            }
+            p += 4;
+        }
         if (*p || p >= end)
             return p;
         ++p;
