@@ -40,6 +40,31 @@ void end_checks(scanner &sc) {
         ezxml_err(sc.doc, sc.last_item, "root tag missing");
 }
 
+// The '<' that ends the text run at p (null when none comes before end),
+// and whether the run holds nothing to decode. Short runs (the white space
+// between tags) are read byte by byte for both at once; a run that goes on
+// longer is searched with the C library's block-wise searches instead.
+char *find_text_end(char *p, char *end, bool *plain) {
+    constexpr ptrdiff_t short_run = 16;
+    char *q = p;
+    char *short_end = end - p > short_run ? p + short_run : end;
+    while (q < short_end && !text_stops.has(*q))
+        ++q;
+    if (q < short_end && *q == '<') {
+        *plain = true;
+        return q;
+    }
+    if (q == short_end && q != end) {
+        // A long run: find its end, then whether it holds anything to decode.
+        auto *lt = static_cast<char *>(memchr(q, '<', end - q));
+        size_t rest = static_cast<size_t>((lt ? lt : end) - q);
+        *plain = !memchr(q, '&', rest) && !memchr(q, '\r', rest);
+        return lt;
+    }
+    *plain = false;
+    return static_cast<char *>(memchr(q, '<', end - q));
+}
+
 // Parses from the first '<' at lt to the end of input.
 void scan_markup(scanner &sc, char *lt) {
     for (;;) {
@@ -60,10 +85,8 @@ void scan_markup(scanner &sc, char *lt) {
             continue;
         }
         sc.last_item = p;
-        lt = find_any(p, sc.end, text_stops);
-        bool plain = *lt == '<';
-        if (!plain)
-            lt = static_cast<char *>(memchr(lt, '<', sc.end - lt));
+        bool plain;
+        lt = find_text_end(p, sc.end, &plain);
         if (!lt)
             return end_checks(sc); // text behind the last markup is dropped
         append_run(sc.doc, p, lt - p, '&', &sc.texts, plain);
