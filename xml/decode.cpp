@@ -209,29 +209,24 @@ bool expand(Decoding &d, size_t reference_length, const char *replacement) {
 // its number in the list, and the one character that its replacement, a
 // character reference, decodes to; -1 for none.
 int predefined_entity(const char *text, char *produced) {
-    auto is = [&](const char *name) {
-        size_t i = 0;
-        while (name[i] && text[i] == name[i])
-            ++i;
-        return name[i] == '\0';
-    };
+    // Byte by byte: each test stops at the text's terminator at the latest.
     switch (text[0]) {
     case 'l':
         *produced = '<';
-        return is("lt;") ? 0 : -1;
+        return text[1] == 't' && text[2] == ';' ? 0 : -1;
     case 'g':
         *produced = '>';
-        return is("gt;") ? 1 : -1;
+        return text[1] == 't' && text[2] == ';' ? 1 : -1;
     case 'q':
         *produced = '"';
-        return is("quot;") ? 2 : -1;
+        return text[1] == 'u' && text[2] == 'o' && text[3] == 't' && text[4] == ';' ? 2 : -1;
     case 'a':
-        if (is("apos;")) {
+        if (text[1] == 'p' && text[2] == 'o' && text[3] == 's' && text[4] == ';') {
             *produced = '\'';
             return 3;
         }
         *produced = '&';
-        return is("amp;") ? 4 : -1;
+        return text[1] == 'm' && text[2] == 'p' && text[3] == ';' ? 4 : -1;
     default:
         return -1;
     }
@@ -253,10 +248,12 @@ bool starts_with_predefined(char **list) {
 // scan decodes at once. This does both steps in one, at the same cost and
 // with the same room made, so the result and where it lives are the same.
 bool expand_predefined(Decoding &d, int number, char produced) {
-    const char *name = default_entities[2 * number];
-    const char *replacement = default_entities[2 * number + 1];
-    size_t reference_length = 1 + strlen(name);
-    if (!make_room(d, reference_length, strlen(replacement)))
+    // "&" and the name ("lt;", "gt;", "quot;", "apos;", "amp;"), and the
+    // length of every replacement ("&#60;" and the like).
+    static constexpr size_t reference_lengths[] = {4, 4, 6, 6, 5};
+    constexpr size_t replacement_length = 5;
+    size_t reference_length = reference_lengths[number];
+    if (!make_room(d, reference_length, replacement_length))
         return false;
     d.rest += reference_length;
     d.buffer[d.done++] = produced;
@@ -410,7 +407,9 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
 
     // The list begins with the predefined entities as every document has
     // them, so a reference to one of those is found without a search.
-    const bool predefined_first = ampersand_entities && starts_with_predefined(entities);
+    // Whether the list begins with the predefined entities, settled at the
+    // first reference that needs to know.
+    enum class known { no, yes, unasked } predefined_first = known::unasked;
     const bool *stops = stops_for(mode);
 
     for (;;) {
@@ -436,15 +435,21 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
                 // Always shorter than the reference, so it fits behind done.
                 char bytes[6];
                 size_t n = utf8_encode(value, bytes);
-                memcpy(d.buffer + d.done, bytes, n);
+                for (size_t i = 0; i < n; ++i)
+                    d.buffer[d.done + i] = bytes[i];
                 d.done += n;
                 d.rest += reference_length;
                 continue;
             }
         } else if ((c == '&' && ampersand_entities) || (c == '%' && mode == '%')) {
             char produced;
-            int predefined =
-                c == '&' && predefined_first ? predefined_entity(at + 1, &produced) : -1;
+            int predefined = c == '&' && predefined_first != known::no
+                                 ? predefined_entity(at + 1, &produced)
+                                 : -1;
+            if (predefined >= 0 && predefined_first == known::unasked)
+                predefined_first = starts_with_predefined(entities) ? known::yes : known::no;
+            if (predefined_first == known::no)
+                predefined = -1;
             if (predefined >= 0) {
                 if (expand_predefined(d, predefined, produced))
                     continue;
