@@ -116,6 +116,27 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, text_track
 
 void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts,
                 bool plain) {
+    if (texts && plain && length) {
+        // The usual case in the parse loop: a run with nothing to decode
+        // (often the white space between two tags) goes behind a text that
+        // already grows in a block with room to spare.
+        ezxml *element = doc->current;
+        growing_text *known = element ? block_of(texts, element) : nullptr;
+        size_t old_length = texts->current_length;
+        if (known && old_length && old_length + length < known->capacity) {
+            char *to = element->text + old_length;
+            if (length <= 16) {
+                for (size_t i = 0; i < length; ++i)
+                    to[i] = s[i];
+            } else {
+                memcpy(to, s, length);
+            }
+            to[length] = '\0';
+            s[length] = '\0';
+            texts->current_length = old_length + length;
+            return;
+        }
+    }
     if (!doc || !s)
         return;
     ezxml *element = doc->current;
