@@ -308,10 +308,12 @@ char *attlist_declaration(Subset &subset, char *p) {
             ezxml_err(doc, element, "malformed <!ATTLIST");
             return p;
         }
-        // A name that holds what ends an attribute name in a start tag can
-        // never stand in one: no element carries it, and a default written
-        // out under it would not read back.
-        if (strpbrk(attribute, "=/>")) {
+        // A name that holds what ends an attribute name in a start tag, or
+        // begins with white space that a start tag passes over before an
+        // attribute (vertical tab, form feed), can never stand in one: no
+        // element carries it, and a default written out under it would not
+        // read back.
+        if (strpbrk(attribute, "=/>") || attribute[0] == '\v' || attribute[0] == '\f') {
             if (value && !in_work_area(doc, value))
                 free(value);
             continue;

@@ -76,6 +76,23 @@ TEST(FuzzRegressions, DefaultsWhoseNamesCannotStandInAStartTagAreNotWritten) {
     EXPECT_STREQ(ezxml_attr(again.doc->child, "e"), "kept");
 }
 
+// A declared attribute name that begins with a vertical tab or form feed
+// (the declaration scanner ends names only at blanks) had its default
+// written into start tags, where white space before an attribute is passed
+// over: it read back as an attribute with an empty name.
+TEST(FuzzRegressions, DefaultsWhoseNamesBeginWithWhiteSpaceAreNotWritten) {
+    parsed first("<!DOCTYPE[<!ATTLIST r \v C \"\" \fv CDATA \"f\" k\vt CDATA \"kept\">]>"
+                 "<r></r>");
+    ASSERT_STREQ(ezxml_error(first.doc), "");
+    std::string xml = serialised(first.doc);
+    EXPECT_EQ(xml, "\n<r k\vt=\"kept\"></r>\n");
+
+    parsed again(xml);
+    ASSERT_STREQ(ezxml_error(again.doc), "");
+    EXPECT_STREQ(ezxml_attr(again.doc, "k\vt"), "kept");
+    EXPECT_EQ(ezxml_attr(again.doc, ""), nullptr);
+}
+
 // In the internal subset, "<?>" did not end the instruction: the search for
 // its "?>" began behind the '?', while the parser's begins at it. The
 // instruction filed there was written out as "<?>...", which the parser
