@@ -405,10 +405,9 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
         false,
         saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance)};
 
-    // The list begins with the predefined entities as every document has
-    // them, so a reference to one of those is found without a search.
-    // Whether the list begins with the predefined entities, settled at the
-    // first reference that needs to know.
+    // When the list begins with the predefined entities as every document
+    // has them, a reference to one of those is found without a search.
+    // Whether it does is settled at the first reference that needs to know.
     enum class known { no, yes, unasked } predefined_first = known::unasked;
     const bool *stops = stops_for(mode);
 
