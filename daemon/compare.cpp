@@ -5,20 +5,28 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 /* An input stream that is closed on every way out of the comparison. Only a
- * file opens: a directory of the name does not count as one. */
+ * regular file opens. The applied copies lie where other local accounts may
+ * have planted names first, so the final component is not followed when it
+ * is a link, and the open does not wait: a FIFO or a device of the name
+ * neither blocks the daemon nor counts as a copy. */
 class input_file {
   public:
-    explicit input_file(const char *path) : stream_(fopen(path, "rb")) {
+    explicit input_file(const char *path) : stream_(nullptr) {
+        int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
         struct stat status;
-        if (stream_ != nullptr &&
-            (fstat(fileno(stream_), &status) != 0 || S_ISDIR(status.st_mode))) {
-            fclose(stream_);
-            stream_ = nullptr;
+        if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+            (stream_ = fdopen(fd, "rb")) == nullptr) {
+            close(fd);
         }
     }
     ~input_file() {

@@ -1,6 +1,7 @@
 #include "daemon/fetch.h"
 
 #include "daemon/download_commands.h"
+#include "daemon/download_directory.h"
 #include "daemon/file_names.h"
 #include "daemon/run_program.h"
 #include "platform/sysbus.h"
@@ -92,9 +93,9 @@ int fetch_file_reporting_path(const nvcfg *record, const char *name, const char 
         autoprov_log("Cfgwatch error: Invalid filename\n");
         return 0;
     }
-    if (access(directory, F_OK) != 0) {
-        const char *const make_directory[] = {"mkdir", directory, nullptr};
-        run_program(make_directory);
+    if (!prepare_download_directory(directory)) {
+        local_path[0] = '\0';
+        return 0;
     }
     return use_tftp ? fetch_by_tftp(name, server, directory, local_path)
                     : fetch_by_http(record, name, server, local_path);

@@ -67,9 +67,30 @@ bool base_name(const char *path, char *base, size_t capacity) {
     return true;
 }
 
+bool has_control_character(const char *text) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; ++p) {
+        if (*p < 0x20 || *p == 0x7f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void printable_copy(const char *text, char *out, size_t capacity) {
+    if (capacity == 0) {
+        return;
+    }
+    size_t used = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+         *p != '\0' && used + 1 < capacity; ++p) {
+        out[used++] = *p < 0x20 || *p == 0x7f ? '?' : static_cast<char>(*p);
+    }
+    out[used] = '\0';
+}
+
 bool names_a_file(const char *name) {
     size_t length = strlen(name);
-    if (length == 0 || name[length - 1] == '/') {
+    if (length == 0 || name[length - 1] == '/' || has_control_character(name)) {
         return false;
     }
     const char *last_slash = strrchr(name, '/');

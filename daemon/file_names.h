@@ -32,8 +32,19 @@ bool base_name(const char *path, char *base, size_t capacity);
 /* True when name can be stored as a file of its own in the download
  * directory: it does not end in '/', and its base name is neither ".", ".."
  * nor "/". Other names would make the local path the download directory
- * itself or its parent. */
+ * itself or its parent. A name holding a control character (below 0x20, or
+ * 0x7f) is refused as well: names come from downloaded files, and such a
+ * name could not be logged without a line break of the server's choosing. */
 bool names_a_file(const char *name);
+
+/* True when text holds a byte below 0x20 or the byte 0x7f. */
+bool has_control_character(const char *text);
+
+/* Copies text into out (capacity bytes, always terminated) with every
+ * control character replaced by '?', so that a text from outside can be
+ * shown in a log line without starting a line of its own. What does not
+ * fit is cut. */
+void printable_copy(const char *text, char *out, size_t capacity);
 
 enum class naming_mode {
     named_file,       /* the file setting names the main file itself */

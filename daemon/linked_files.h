@@ -7,6 +7,7 @@
 #include "daemon/file_names.h"
 #include "daemon/provisioning_pass.h"
 #include "platform/nvcfg.h"
+#include "xml/ezxml.h"
 
 #include <stddef.h>
 
@@ -22,15 +23,13 @@ static_assert(sizeof MAC_TOKEN == MAC_TEXT_CAPACITY,
 struct linked_walk {
     const nvcfg *record;
     const char *server;
-    const char *main_local_path; /* the stored download of the main file */
-    const char *prefix;          /* the directory prefix, or "" outside that mode */
-    const char *mac_text;        /* twelve lowercase hexadecimal digits */
+    const char *prefix;   /* the directory prefix, or "" outside that mode */
+    const char *mac_text; /* twelve lowercase hexadecimal digits */
 };
 
-/* Parses the main file and handles the files it lists. Always 0: failures
- * show in the log. Every document parsed here is released before it
- * returns. */
-int handle_linked_files(const linked_walk &walk, const pass_steps &steps);
+/* Handles the files that the parsed main file lists; failures show in the
+ * log. Every document parsed here is released before it returns. */
+void handle_linked_files(ezxml *main_document, const linked_walk &walk, const pass_steps &steps);
 
 /* Overwrites the first "[macaddress]" in text with the MAC text. The token
  * and the digits are equally long, so nothing else in text moves and

@@ -5,9 +5,14 @@
 #include "daemon/triggers.h"
 #include "platform/nvcfg.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 int main() {
+    // Downloads hold the device's credentials and settings: whatever the
+    // daemon and the downloaders it starts create is for root's eyes only.
+    umask(S_IRWXG | S_IRWXO);
+
     // Kept for the whole life of the process; too large to sit on the stack
     // comfortably.
     static nvcfg record{};

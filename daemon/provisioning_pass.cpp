@@ -4,6 +4,7 @@
 #include "daemon/fetch.h"
 #include "daemon/file_names.h"
 #include "daemon/linked_files.h"
+#include "daemon/parsed_file.h"
 #include "platform/sysbus.h"
 
 #include <cstring>
@@ -70,13 +71,23 @@ int run_provisioning_pass_with(const nvcfg *record, const char *server, const pa
         return -1;
     }
 
+    // The main file is parsed before it is compared: a download that is not
+    // a provisioning file (a portal's page, a body cut short) must not ask
+    // for a restart, nor have its list followed.
+    parsed_file main_document(file.local_path);
+    if (!main_document.well_formed()) {
+        autoprov_log(COULD_NOT_PARSE);
+        return 0;
+    }
+
     // A reset request that returns leaves the device as it was, so the
     // files that the main file lists are still handled.
     steps.compare(file.local_path);
 
     const char *prefix = file.mode == naming_mode::directory_prefix ? file.file_setting : "";
-    return handle_linked_files(linked_walk{record, server, file.local_path, prefix, file.mac_text},
-                               steps);
+    handle_linked_files(main_document.root(), linked_walk{record, server, prefix, file.mac_text},
+                        steps);
+    return 0;
 }
 
 namespace {

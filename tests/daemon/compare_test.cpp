@@ -130,6 +130,44 @@ TEST_F(CompareWithApplied, DirectoryIsNotADownload) {
     EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + downloads + "/dev.xml..."});
 }
 
+TEST_F(CompareWithApplied, PlantedFifoDeviceOrLinkIsNoAppliedCopy) {
+    // Whoever made the directory of copies may have planted these: none may
+    // block the daemon, and a link is not read through.
+    root.write("secret", "<x/>");
+    root.write("new/dev.xml", "<x/>");
+    struct planting {
+        const char *what;
+        int (*plant)(const std::string &path, const std::string &target);
+    };
+    const planting plantings[] = {
+        {"fifo",
+         [](const std::string &path, const std::string &) { return mkfifo(path.c_str(), 0666); }},
+        {"device", [](const std::string &path,
+                      const std::string &) { return symlink("/dev/zero", path.c_str()); }},
+        {"link to a readable file",
+         [](const std::string &path, const std::string &target) {
+             return symlink(target.c_str(), path.c_str());
+         }},
+    };
+    for (const planting &p : plantings) {
+        SCOPED_TRACE(p.what);
+        clear_recorded_events();
+        std::string copy = applied + "/dev.xml";
+        ASSERT_EQ(p.plant(copy, root.file("secret")), 0);
+        compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+        EXPECT_EQ(recorded_events(),
+                  (events{"Cfgwatch failed to open " + copy + "...", reset_event}));
+        ASSERT_EQ(unlink(copy.c_str()), 0);
+    }
+}
+
+TEST_F(CompareWithApplied, FifoAsTheDownloadDoesNotBlock) {
+    root.write("old/dev.xml", "<x/>");
+    ASSERT_EQ(mkfifo((downloads + "/dev.xml").c_str(), 0600), 0);
+    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + downloads + "/dev.xml..."});
+}
+
 TEST_F(CompareWithApplied, PathsWithoutAFileNameAreNotCompared) {
     // "." or ".." would make the applied copy the directory of copies or its
     // parent.

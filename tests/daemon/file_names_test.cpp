@@ -103,3 +103,28 @@ TEST(FormatBounded, TellsWhetherTheTextWasCut) {
     EXPECT_FALSE(format_bounded(buffer, sizeof buffer, "%s/%s", "ab", "cdefg"));
     EXPECT_STREQ(buffer, "ab/cdef");
 }
+
+TEST(NamesAFile, NamesWithControlCharactersAreRefused) {
+    // Names come from downloaded files; a line feed in one would let the
+    // server write log lines of its own.
+    for (const char *name :
+         {"a\nb.xml", "a\rb.xml", "\x1b[2Ja.xml", "a\x7f.xml", "dir\t/a.xml", "a.xml\x01"}) {
+        EXPECT_FALSE(names_a_file(name)) << name;
+        EXPECT_TRUE(has_control_character(name)) << name;
+    }
+    for (const char *name : {"a b.xml", "\xc3\xa9t\xc3\xa9.xml", "~a.xml"}) {
+        EXPECT_TRUE(names_a_file(name)) << name;
+        EXPECT_FALSE(has_control_character(name)) << name;
+    }
+}
+
+TEST(PrintableCopy, MasksControlCharactersAndStaysInItsBuffer) {
+    char out[16];
+    printable_copy("a\nb\r\x7f\x1b"
+                   "c \xc3\xa9",
+                   out, sizeof out);
+    EXPECT_STREQ(out, "a?b???c \xc3\xa9");
+    char small[4];
+    printable_copy("abcdef", small, sizeof small);
+    EXPECT_STREQ(small, "abc");
+}
