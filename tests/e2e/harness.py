@@ -123,6 +123,16 @@ class Run:
         self.new = self._files(os.path.join(output, "new"))
         self.old = self._files(os.path.join(output, "old"))
         self.new_dir_exists = os.path.isdir(os.path.join(output, "new"))
+        self.victims = self._files(os.path.join(output, "victims"))
+        # {path under /tmp: (octal mode, owner, find's type letter)}
+        self.tmp_modes = {}
+        for line in (read("tmp-modes") or b"").decode("latin-1").split("\n"):
+            if line:
+                mode, owner, kind, path = line.split(" ", 3)
+                self.tmp_modes[path[2:] if path.startswith("./") else path] = (
+                    int(mode, 8), owner, kind)
+        self.attacker_output = (read("attacker-output") or b"").decode("latin-1")
+        self.attacker_after_output = (read("attacker-after-output") or b"").decode("latin-1")
         # Trace: [(tick, kind, payload)] of log messages and resets, tick 0
         # being start-up; the programs started are kept apart.
         self.events = []
@@ -233,7 +243,8 @@ class DaemonTest(unittest.TestCase):
 
     def run_daemon(self, record=None, lease=None, old=None, new=None, idle=False,
                    ticks=1, start=None, record_file_missing=False, check_stderr=True,
-                   modes=None, bounding_set=None, tz="UTC"):
+                   modes=None, bounding_set=None, tz="UTC", victims=None, attacker=None,
+                   attacker_after=None):
         """Runs the installed cfgwatch for `ticks` ticks of the fake clock.
 
         record: settings fields for the installed settings tool; lease: the
@@ -243,7 +254,9 @@ class DaemonTest(unittest.TestCase):
         fake clock's first moment (seconds since the epoch, UTC); modes:
         {path: octal mode} applied inside the namespace before the start;
         bounding_set: capabilities the daemon runs without; tz: the daemon's
-        time zone."""
+        time zone; victims: {name: bytes}, root's files in /run/victims;
+        attacker, attacker_after: shell scripts that the unprivileged user
+        65534 runs in /tmp before the daemon starts and after it ended."""
         ws = self.workspace
         run_id = len(os.listdir(ws.path))
         scenario = ws.sub("run%d" % run_id, "scenario")
@@ -266,6 +279,15 @@ class DaemonTest(unittest.TestCase):
             ws.sub("run%d" % run_id, "scenario", "idle", "keep")
         elif idle:
             open(os.path.join(scenario, "idle"), "w").close()
+        if victims is not None:
+            directory = ws.sub("run%d" % run_id, "scenario", "victims")
+            for file_name, content in victims.items():
+                with open(os.path.join(directory, file_name), "wb") as f:
+                    f.write(content)
+        for name, script in (("attacker", attacker), ("attacker-after", attacker_after)):
+            if script is not None:
+                with open(os.path.join(scenario, name), "w") as f:
+                    f.write("set -e\n" + script)
         if modes:
             with open(os.path.join(scenario, "modes"), "w") as f:
                 for path, mode in modes.items():

@@ -13,10 +13,15 @@
 # (capabilities to drop, as setpriv --bounding-set takes them, e.g.
 # "-dac_override,-dac_read_search": file permissions then bind root too),
 # env (lines NAME=VALUE, the program's whole environment), resolv.conf
-# (placed over /etc/resolv.conf).
+# (placed over /etc/resolv.conf), victims/ (copied to /run/victims: root's
+# own files outside /tmp that an attacker aims at), attacker and
+# attacker-after (shell scripts run as the unprivileged user 65534, before
+# the program starts and after it ended; their output is kept).
 # OUTPUT_DIR receives: stdout, stderr, status, new/ and old/ (copies of
 # /tmp/new and /tmp/old after the run), idle (if /tmp/idle is left), tmp-listing
-# and run-listing (every path under /tmp and /run after the run).
+# and run-listing (every path under /tmp and /run after the run), tmp-modes
+# (mode, owner, type and path of each), victims/ (/run/victims after the run),
+# attacker-output and attacker-after-output.
 set -eu
 
 scenario=$1
@@ -85,6 +90,23 @@ elif [ -e "$scenario/idle" ]; then
     : >/tmp/idle
 fi
 
+if [ -d "$scenario/victims" ]; then
+    cp -R "$scenario/victims" /run/victims
+    chmod -R go-w,a+rX /run/victims
+fi
+# The attacker is an account of its own; its scripts are copied where it
+# can read them.
+as_attacker() {
+    if [ -f "$scenario/$1" ]; then
+        cp "$scenario/$1" "/run/$1.sh"
+        chmod 755 "/run/$1.sh"
+        (cd /tmp && setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh "/run/$1.sh") \
+            >"$output/$1-output" 2>&1 || echo "exit status $?" >>"$output/$1-output"
+        rm -f "/run/$1.sh"
+    fi
+}
+as_attacker attacker
+
 if [ -f "$scenario/modes" ]; then
     while read -r mode path; do
         chmod "$mode" "$path"
@@ -111,14 +133,20 @@ status=$?
 set -e
 echo "$status" >"$output/status"
 
-if [ -d /tmp/new ]; then
-    cp -R /tmp/new "$output/new"
+as_attacker attacker-after
+# Copies are made without following links: a planted link shows as a link.
+if [ -d /tmp/new ] && [ ! -L /tmp/new ]; then
+    cp -R -P /tmp/new "$output/new"
+fi
+if [ -d /run/victims ]; then
+    cp -R -P /run/victims "$output/victims"
 fi
 if [ -d /tmp/old ]; then
-    cp -R /tmp/old "$output/old"
+    cp -R -P /tmp/old "$output/old"
 fi
 if [ -e /tmp/idle ]; then
     : >"$output/idle"
 fi
 (cd /tmp && find . | LC_ALL=C sort) >"$output/tmp-listing"
+(cd /tmp && find . -printf '%m %u %y %p\n' | LC_ALL=C sort -k4) >"$output/tmp-modes"
 (cd /run && find . | LC_ALL=C sort) >"$output/run-listing"

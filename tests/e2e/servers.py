@@ -104,10 +104,15 @@ class HttpServer:
     """Serves `files` ({path: bytes}, path without the leading '/') and keeps
     every request: (path as sent, Authorization header or None)."""
 
-    def __init__(self, files=None, user=None, password=None, tls_files=None, cut_short=()):
+    def __init__(self, files=None, user=None, password=None, tls_files=None, cut_short=(),
+                 unannounced=(), content_type="application/xml"):
         self.files = dict(files or {})
         # Paths whose answer announces the whole file but breaks off halfway.
         self.cut_short = set(cut_short)
+        # Paths whose answer gives no length and ends, with the connection,
+        # halfway: the client cannot tell it from a whole file.
+        self.unannounced = set(unannounced)
+        self.content_type = content_type
         self.requests = []
         self.user = user
         self.password = password
@@ -151,7 +156,14 @@ class HttpServer:
                     self.end_headers()
                     return
                 self.send_response(200)
-                self.send_header("Content-Type", "application/xml")
+                self.send_header("Content-Type", server.content_type)
+                if name in server.unannounced:
+                    self.send_header("Connection", "close")
+                    self.end_headers()
+                    self.wfile.write(content[:len(content) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    return
                 self.send_header("Content-Length", str(len(content)))
                 self.end_headers()
                 if name in server.cut_short:
