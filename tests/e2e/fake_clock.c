@@ -7,6 +7,9 @@
  *            the same abrupt end as the kill that stops the daemon on a device;
  *   time   - the fake clock, starting at E2E_CLOCK_START (seconds since the
  *            epoch, UTC), so localtime() under TZ=UTC sees a chosen moment.
+ * At every sleep it also writes the process's peak resident memory so far
+ * (VmHWM, in KiB) to the trace as "memory KIB", so that what one check cost
+ * can be read after the run.
  * It also watches, without changing them, the two calls into the IPC library:
  * every autoprov_log message, byte for byte, and every orvex_reset, are
  * written to the trace file E2E_TRACE_FILE together with the tick markers, and
@@ -102,12 +105,34 @@ __attribute__((constructor)) static void fake_clock_init(void) {
     trace("start", NULL);
 }
 
+/* The VmHWM line of /proc/self/status, traced as "memory KIB". */
+static void trace_peak_memory(void) {
+    int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    char status[4096];
+    ssize_t length = read(fd, status, sizeof status - 1);
+    close(fd);
+    if (length <= 0) {
+        return;
+    }
+    status[length] = '\0';
+    const char *line = strstr(status, "VmHWM:");
+    if (line != NULL) {
+        char kib[32];
+        snprintf(kib, sizeof kib, "%lld", strtoll(line + 6, NULL, 10));
+        trace("memory", kib);
+    }
+}
+
 unsigned int sleep(unsigned int seconds) {
     if (!faking) {
         unsigned int (*real_sleep)(unsigned int) =
             (unsigned int (*)(unsigned int))dlsym(RTLD_NEXT, "sleep");
         return real_sleep(seconds);
     }
+    trace_peak_memory();
     if (ticks_done >= ticks_allowed) {
         trace("end", NULL);
         _exit(0);

@@ -141,6 +141,8 @@ class Run:
         self.lease_calls = []
         self.ticks = []
         self.ended_by_clock = False
+        # The daemon's peak resident memory (VmHWM, KiB) at its last sleep.
+        self.peak_memory_kib = 0
         tick = 0
         trace = b""
         if os.path.exists(trace_file):
@@ -165,6 +167,8 @@ class Run:
             elif kind == "file":
                 call, _, path = payload.partition(" ")
                 self.lease_calls.append((tick, call, unescape(path)))
+            elif kind == "memory":
+                self.peak_memory_kib = max(self.peak_memory_kib, int(payload))
             elif kind == "end":
                 self.ended_by_clock = True
 

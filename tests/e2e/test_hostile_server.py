@@ -18,9 +18,10 @@ PORTAL = (b"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Wi-Fi si
 
 
 def entity_bomb(references, entity_size):
-    """A small document whose references each expand one large entity."""
-    return (b"<!DOCTYPE config [<!ENTITY big \"" + b"x" * entity_size + b"\">]>\n<config>"
-            + b"&big;" * references + b"</config>\n")
+    """A small document whose references, each in a text of its own, expand
+    one large entity."""
+    return (b"<!DOCTYPE config [<!ENTITY b \"" + b"x" * entity_size + b"\">]>\n<config>"
+            + b"<a>&b;</a>" * references + b"</config>\n")
 
 
 class HostileServerTest(DaemonTest):
