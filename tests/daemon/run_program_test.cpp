@@ -192,7 +192,9 @@ TEST(RunProgramLimits, WritingPastTheCapFails) {
     const char *const by_signal[] = {"sh", "-c", head.c_str(), nullptr};
     EXPECT_FALSE(run_program(by_signal, short_limits()));
     EXPECT_LE(read_file(out).size(), 1000u);
-    const std::string python = "open('" + out + "', 'wb').write(b'x' * 1001)";
+    // Closed inside the program, so that a failed write cannot pass
+    // unnoticed in the interpreter's clean-up.
+    const std::string python = "with open('" + out + "', 'wb') as f:\n    f.write(b'x' * 1001)";
     const char *const by_error[] = {"python3", "-c", python.c_str(), nullptr};
     EXPECT_FALSE(run_program(by_error, short_limits()));
     EXPECT_LE(read_file(out).size(), 1000u);

@@ -364,12 +364,15 @@ class HostileListTest(LinkedFilesTest):
         self.assertEqual(server.paths(), ["/" + MAC_FILE, "/b.xml"])
 
     def test_documents_that_are_not_xml_huge_or_deep(self):
-        huge = b"<config><Pad>" + b"x" * (24 << 20) + b"</Pad></config>"
+        # Downloads stop at 8 MiB: the huge document is exactly that long,
+        # and the main file comes close to it.
+        huge = b"<config><Pad>" + b"x" * ((8 << 20) - 28) + b"</Pad></config>"
+        self.assertEqual(len(huge), 8 << 20)
         many = b"<config>" + b"<e a='1'>t</e>" * 5000 + b"</config>"
         deep = b"<a>" * 100000 + b"</a>" * 100000
         binary = bytes(range(256)) * 64
         names = ["huge.xml", "many.xml", "deep.xml", "binary.xml", "b.xml"]
-        main = listing(*names, before=b"<Pad>" + b"y" * (8 << 20) + b"</Pad>")
+        main = listing(*names, before=b"<Pad>" + b"y" * (7 << 20) + b"</Pad>")
         files = {MAC_FILE: main, "huge.xml": huge, "many.xml": many, "deep.xml": deep,
                  "binary.xml": binary, "b.xml": b"<b/>"}
         with HttpServer(files) as server:
