@@ -41,7 +41,7 @@ int fetch_by_tftp(const char *name, const char *server, const char *directory,
                   const char *local_path) {
     command_words command;
     if (!build_tftp_command(command, server, directory, name) ||
-        !run_program(command.argv.data())) {
+        !run_program(command.argv.data(), download_limits())) {
         autoprov_log("Cfgwatch error: TFTP call failed\n");
         return 0;
     }
@@ -57,13 +57,29 @@ int fetch_by_http(const nvcfg *record, const char *name, const char *server,
     copy_text_field(password, sizeof password, record->autoprov_http_password,
                     sizeof record->autoprov_http_password);
 
+    int credentials = -1;
+    if (user[0] != '\0') {
+        if (!wget_credentials_usable(user, password)) {
+            autoprov_log("Cfgwatch error: Invalid HTTP credentials\n");
+            return 0;
+        }
+        credentials = open_wget_credentials(user, password);
+    }
     command_words command;
-    if (!build_wget_command(command, user, password, server, name, local_path)) {
+    if ((user[0] != '\0' && credentials < 0) ||
+        !build_wget_command(command, credentials, server, name, local_path)) {
         // Nothing ran, so nothing was written that would need removing.
+        if (credentials >= 0) {
+            close(credentials);
+        }
         autoprov_log("Cfgwatch error: wget call failed\n");
         return 0;
     }
-    if (!run_program(command.argv.data())) {
+    bool ran = run_program(command.argv.data(), download_limits(credentials));
+    if (credentials >= 0) {
+        close(credentials);
+    }
+    if (!ran) {
         autoprov_log("Cfgwatch error: wget call failed\n");
         // A partial download must not pass for the file.
         unlink(local_path);

@@ -5,12 +5,16 @@
 
 SERVER is a host or host:port (port 69 by default; an IPv6 address goes in
 brackets when a port follows). The file lands in DIR/FILE only once the whole
-transfer has arrived; a failed transfer leaves nothing under that name.
-Exit status: 0 after a complete transfer, 1 when the transfer failed, 2 for
-bad usage.
+transfer has arrived; a failed transfer leaves nothing under that name, and
+neither does one ended by SIGTERM, SIGHUP or SIGINT or by a write that fails
+(a full disk, or EFBIG past the file size limit the caller set): the partial
+file is removed. Exit status: 0 after a complete transfer, 1 when the
+transfer failed, 2 for bad usage; ended by a signal, the client ends by that
+same signal once it has cleaned up.
 """
 
 import os
+import signal
 import socket
 import struct
 import sys
@@ -38,6 +42,22 @@ class TransferFailed(Exception):
 
 class UsageError(Exception):
     pass
+
+
+class Stopped(BaseException):
+    """A stop signal arrived; raised from the handler, so that the partial
+    file is removed on the way out wherever the transfer stood."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+
+STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
+
+
+def stop(signum, frame):
+    raise Stopped(signum)
 
 
 def parse_server(text):
@@ -164,8 +184,12 @@ def run(arguments):
     family, _, _, _, address = infos[0]
 
     target = os.path.join(directory, name)
+    # A stop signal that came between creating the partial file and
+    # watching over it would leave the file behind; so they wait until then.
+    signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
     handle, partial = tempfile.mkstemp(prefix="." + name + ".", suffix=".part", dir=directory)
     try:
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, STOP_SIGNALS)
         with os.fdopen(handle, "wb") as out:
             fetch(address, family, name, out)
         mask = os.umask(0)
@@ -173,11 +197,27 @@ def run(arguments):
         os.chmod(partial, 0o666 & ~mask)
         os.replace(partial, target)
     except BaseException:
-        os.unlink(partial)
+        # A second signal must not cut the removal short.
+        signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+        try:
+            os.unlink(partial)
+        except FileNotFoundError:
+            pass  # already renamed: the signal came after the last step
         raise
 
 
+def end_by_signal(signum):
+    """Ends the process by signum itself, as if it had not been caught, so
+    the caller sees how the client ended."""
+    signal.signal(signum, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, [signum])
+    os.kill(os.getpid(), signum)
+    return 1  # not reached unless the signal is ignored
+
+
 def main():
+    for signum in STOP_SIGNALS:
+        signal.signal(signum, stop)
     try:
         run(sys.argv[1:])
     except UsageError as problem:
@@ -186,8 +226,8 @@ def main():
     except (TransferFailed, OSError) as problem:
         sys.stderr.write("%s: %s\n" % (PROGRAM, problem))
         return 1
-    except KeyboardInterrupt:
-        return 1
+    except Stopped as stopped:
+        return end_by_signal(stopped.signum)
     return 0
 
 

@@ -1,5 +1,6 @@
 // Downloader argument vectors: the words of the command lines for plain
-// texts, any text kept as one argument, and the 511-character limit.
+// texts, any text kept as one argument, and the 511-character limit; the
+// credentials, which go to wget through a start-up file instead.
 #include "daemon/download_commands.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,9 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,8 +56,20 @@ std::string format_line(const char *format, const std::vector<std::string> &text
 
 const char *tftp_format = "minimumTFTP.py -g %s /tmp/new %s";
 const char *wget_format = "wget -q -T 10 --no-check-certificate --tries=1 %s/%s -O %s";
-const char *wget_user_format =
-    "wget -q -T 10 --no-check-certificate --tries=1 --user=%s --password=%s %s/%s -O %s";
+const char *wget_credentials_format = "wget -q -T 10 --no-check-certificate --tries=1 "
+                                      "--config=/proc/self/fd/%s --max-redirect=0 %s/%s -O %s";
+
+std::string read_descriptor(int fd) {
+    std::string out;
+    char buffer[256];
+    ssize_t got = 0;
+    off_t offset = 0;
+    while ((got = pread(fd, buffer, sizeof buffer, offset)) > 0) {
+        out.append(buffer, static_cast<size_t>(got));
+        offset += got;
+    }
+    return out;
+}
 
 } // namespace
 
@@ -67,8 +83,8 @@ TEST(TftpCommand, WordsOfTheCommandLine) {
 
 TEST(WgetCommand, WordsWithoutCredentials) {
     command_words command;
-    ASSERT_TRUE(build_wget_command(command, "", "secret", "http://10.0.0.1:8080", "cfg/a.xml",
-                                   "/tmp/new/a.xml"));
+    ASSERT_TRUE(
+        build_wget_command(command, -1, "http://10.0.0.1:8080", "cfg/a.xml", "/tmp/new/a.xml"));
     EXPECT_EQ(words_of(command),
               (words{"wget", "-q", "-T", "10", "--no-check-certificate", "--tries=1",
                      "http://10.0.0.1:8080/cfg/a.xml", "-O", "/tmp/new/a.xml"}));
@@ -76,23 +92,55 @@ TEST(WgetCommand, WordsWithoutCredentials) {
                                                                  "cfg/a.xml", "/tmp/new/a.xml"})));
 }
 
-TEST(WgetCommand, WordsWithCredentials) {
+TEST(WgetCommand, CredentialsComeFromADescriptorAndRedirectionsAreNotFollowed) {
     command_words command;
-    ASSERT_TRUE(build_wget_command(command, "phone", "pa55", "https://10.0.0.1/prov", "a.xml",
-                                   "/tmp/new/a.xml"));
+    ASSERT_TRUE(build_wget_command(command, 7, "https://10.0.0.1/prov", "a.xml", "/tmp/new/a.xml"));
     EXPECT_EQ(words_of(command), (words{"wget", "-q", "-T", "10", "--no-check-certificate",
-                                        "--tries=1", "--user=phone", "--password=pa55",
+                                        "--tries=1", "--config=/proc/self/fd/7", "--max-redirect=0",
                                         "https://10.0.0.1/prov/a.xml", "-O", "/tmp/new/a.xml"}));
-    EXPECT_EQ(words_of(command),
-              split(format_line(wget_user_format, {"phone", "pa55", "https://10.0.0.1/prov",
-                                                   "a.xml", "/tmp/new/a.xml"})));
 }
 
-TEST(WgetCommand, EmptyPasswordStillGoesWithTheUser) {
-    command_words command;
-    ASSERT_TRUE(build_wget_command(command, "phone", "", "10.0.0.1", "a.xml", "/tmp/new/a.xml"));
-    EXPECT_EQ(words_of(command)[6], "--user=phone");
-    EXPECT_EQ(words_of(command)[7], "--password=");
+TEST(WgetCredentials, StartUpFileHoldsTheTextsUnchanged) {
+    // Blanks inside, '#', '=', quotes, backslashes and bytes past ASCII are
+    // all taken literally by wget.
+    const std::string password = "a b#c=d'e\"f\\g\xc3\xa9\xff~$HOME";
+    int fd = open_wget_credentials("ph one", password.c_str());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(read_descriptor(fd), "user = ph one\npassword = " + password + "\n");
+    // Nothing else may inherit it.
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    struct stat status;
+    ASSERT_EQ(fstat(fd, &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode)); // wget reads no other kind of file
+    close(fd);
+
+    fd = open_wget_credentials("phone", "");
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(read_descriptor(fd), "user = phone\npassword = \n");
+    close(fd);
+}
+
+TEST(WgetCredentials, TextsThatWgetWouldChangeAreRefused) {
+    for (int byte = 1; byte < 0x20; ++byte) {
+        const std::string text = std::string("a") + static_cast<char>(byte) + "b";
+        EXPECT_FALSE(wget_credentials_usable("phone", text.c_str())) << byte;
+        EXPECT_FALSE(wget_credentials_usable(text.c_str(), "pw")) << byte;
+        EXPECT_EQ(open_wget_credentials("phone", text.c_str()), -1) << byte;
+    }
+    EXPECT_FALSE(wget_credentials_usable("phone", "a\x7f"));
+    for (const char *blanks : {" pw", "pw ", " ", "  pw  "}) {
+        EXPECT_FALSE(wget_credentials_usable("phone", blanks)) << blanks;
+        EXPECT_FALSE(wget_credentials_usable(blanks, "pw")) << blanks;
+    }
+    EXPECT_TRUE(wget_credentials_usable("phone", ""));
+    EXPECT_TRUE(wget_credentials_usable("ph one", "p w"));
+    std::string every_other_byte;
+    for (int byte = 0x21; byte < 0x100; ++byte) {
+        if (byte != 0x7f) {
+            every_other_byte += static_cast<char>(byte);
+        }
+    }
+    EXPECT_TRUE(wget_credentials_usable("phone", every_other_byte.c_str()));
 }
 
 TEST(DownloadCommands, ShellMetacharactersStayInsideOneArgument) {
@@ -102,10 +150,9 @@ TEST(DownloadCommands, ShellMetacharactersStayInsideOneArgument) {
     EXPECT_EQ(words_of(command),
               (words{"minimumTFTP.py", "-g", hostile, "/tmp/new", "x'y\"z&.xml"}));
 
-    ASSERT_TRUE(build_wget_command(command, "u s;er", "p$(w)d", hostile.c_str(), "a b.xml",
-                                   "/tmp/new/a b.xml"));
+    ASSERT_TRUE(build_wget_command(command, 3, hostile.c_str(), "a b.xml", "/tmp/new/a b.xml"));
     EXPECT_EQ(words_of(command), (words{"wget", "-q", "-T", "10", "--no-check-certificate",
-                                        "--tries=1", "--user=u s;er", "--password=p$(w)d",
+                                        "--tries=1", "--config=/proc/self/fd/3", "--max-redirect=0",
                                         hostile + "/a b.xml", "-O", "/tmp/new/a b.xml"}));
 }
 
@@ -126,18 +173,18 @@ TEST(DownloadCommands, CommandLineOf511CharactersIsBuiltAnd512IsRefused) {
 }
 
 TEST(DownloadCommands, WgetLineLengthMatchesTheFormattedLine) {
-    for (const char *user : {"", "phone"}) {
-        for (size_t name_length : {1u, 100u, 300u, 400u}) {
+    for (int credentials : {-1, 3}) {
+        for (size_t name_length : {1u, 100u, 300u, 400u, 460u}) {
             std::string name(name_length, 'a');
             std::string line =
-                user[0] == '\0'
+                credentials < 0
                     ? format_line(wget_format, {"http://10.0.0.1", name, "/tmp/new/x.xml"})
-                    : format_line(wget_user_format,
-                                  {user, "pw", "http://10.0.0.1", name, "/tmp/new/x.xml"});
+                    : format_line(wget_credentials_format,
+                                  {"3", "http://10.0.0.1", name, "/tmp/new/x.xml", ""});
             command_words command;
-            bool built = build_wget_command(command, user, "pw", "http://10.0.0.1", name.c_str(),
+            bool built = build_wget_command(command, credentials, "http://10.0.0.1", name.c_str(),
                                             "/tmp/new/x.xml");
-            EXPECT_EQ(built, line.size() <= 511) << user << " " << name_length;
+            EXPECT_EQ(built, line.size() <= 511) << credentials << " " << name_length;
             if (built) {
                 EXPECT_EQ(command_line_length(command), line.size());
                 EXPECT_EQ(words_of(command), split(line));
@@ -147,11 +194,12 @@ TEST(DownloadCommands, WgetLineLengthMatchesTheFormattedLine) {
 }
 
 TEST(DownloadCommands, WgetAtTheLimit) {
-    const std::string fixed_line = format_line(wget_user_format, {"u", "p", "s", "", "/tmp/new/x"});
+    const std::string fixed_line =
+        format_line(wget_credentials_format, {"3", "s", "", "/tmp/new/x", ""});
     command_words command;
     std::string name(511 - fixed_line.size(), 'q');
-    ASSERT_TRUE(build_wget_command(command, "u", "p", "s", name.c_str(), "/tmp/new/x"));
+    ASSERT_TRUE(build_wget_command(command, 3, "s", name.c_str(), "/tmp/new/x"));
     EXPECT_EQ(command_line_length(command), 511u);
     name += 'q';
-    EXPECT_FALSE(build_wget_command(command, "u", "p", "s", name.c_str(), "/tmp/new/x"));
+    EXPECT_FALSE(build_wget_command(command, 3, "s", name.c_str(), "/tmp/new/x"));
 }

@@ -23,6 +23,29 @@ const std::string wget_failed = "Cfgwatch error: wget call failed\n";
 const std::string invalid_filename = "Cfgwatch error: Invalid filename\n";
 const std::string invalid_server = "Cfgwatch error: Invalid server\n";
 
+std::string base64(const std::string &bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) {
+            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        }
+        if (i + 2 < bytes.size()) {
+            value |= static_cast<unsigned char>(bytes[i + 2]);
+        }
+        out += digits[(value >> 18) & 63];
+        out += digits[(value >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(value >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? digits[value & 63] : '=';
+    }
+    return out;
+}
+
+std::string basic(const std::string &user, const std::string &password) {
+    return "Basic " + base64(user + ":" + password);
+}
+
 std::vector<std::string> targets(const http_server &server) {
     std::vector<std::string> out;
     for (const http_request &request : server.requests()) {
@@ -133,6 +156,71 @@ TEST_F(Fetch, PasswordWithoutUserIsNeverSent) {
     for (const http_request &request : server.requests()) {
         EXPECT_EQ(request.authorization, "");
     }
+}
+
+TEST_F(Fetch, EveryPasswordWithoutControlCharactersOrOuterBlanksArrivesExactly) {
+    // The longest password the record holds, made of every byte that is not
+    // a control character, blanks, '#', '=', quotes and backslashes included.
+    std::string password;
+    while (password.size() < NVCFG_HTTP_PASSWORD_CAPACITY - 1) {
+        for (int byte = 0x21; byte < 0x100 && password.size() < NVCFG_HTTP_PASSWORD_CAPACITY - 1;
+             ++byte) {
+            if (byte != 0x7f) {
+                password += static_cast<char>(byte);
+                password += ' ';
+            }
+        }
+    }
+    password.resize(NVCFG_HTTP_PASSWORD_CAPACITY - 1);
+    if (password.back() == ' ') {
+        password.back() = '#';
+    }
+    const std::string user = "ph one#=\"'\\\xc3\xa9";
+    set_text(settings->autoprov_http_user, user);
+    set_text(settings->autoprov_http_password, password);
+    const std::string expected = basic(user, password);
+    http_server server([&expected](const http_request &request) {
+        return request.authorization == expected ? http_ok("<secret/>") : http_unauthorized();
+    });
+    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_EQ(recorded_events(), events{});
+    EXPECT_EQ(server.requests().back().authorization, expected);
+}
+
+TEST_F(Fetch, CredentialsThatWgetWouldChangeAreRefusedBeforeAnythingRuns) {
+    http_server server([](const http_request &) { return http_ok("<x/>"); });
+    const std::string refused_log = "Cfgwatch error: Invalid HTTP credentials\n";
+    for (const char *password : {"line\nfeed", "tab\there", "cr\r", "\x7f", " lead", "trail "}) {
+        set_text(settings->autoprov_http_user, "phone");
+        set_text(settings->autoprov_http_password, password);
+        clear_recorded_events();
+        EXPECT_EQ(fetch("a.xml", server.url()), 0) << password;
+        EXPECT_EQ(recorded_events(), events{refused_log}) << password;
+    }
+    set_text(settings->autoprov_http_user, "pho\nne");
+    set_text(settings->autoprov_http_password, "pw");
+    clear_recorded_events();
+    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{refused_log});
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(Fetch, WithCredentialsARedirectionIsNotFollowed) {
+    set_text(settings->autoprov_http_user, "phone");
+    set_text(settings->autoprov_http_password, "pa55");
+    http_server elsewhere([](const http_request &) { return http_unauthorized(); });
+    const std::string location = elsewhere.url() + "/a.xml";
+    http_server server([&location](const http_request &request) {
+        if (request.authorization != "Basic cGhvbmU6cGE1NQ==") {
+            return http_unauthorized();
+        }
+        return "HTTP/1.1 302 Found\r\nLocation: " + location +
+               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    });
+    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_EQ(recorded_events(), events{wget_failed});
+    EXPECT_EQ(elsewhere.requests().size(), 0u);
+    EXPECT_FALSE(file_exists(downloads + "/a.xml"));
 }
 
 TEST_F(Fetch, ShellMetacharactersInTheServerTextAreNotInterpreted) {

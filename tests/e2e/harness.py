@@ -262,7 +262,15 @@ class DaemonTest(unittest.TestCase):
         attacker, attacker_after: shell scripts that the unprivileged user
         65534 runs in /tmp before the daemon starts and after it ended."""
         ws = self.workspace
+        # Runs may go on side by side in threads: each claims its own
+        # directory, and mkdir lets only one of them have a name.
         run_id = len(os.listdir(ws.path))
+        while True:
+            try:
+                os.mkdir(os.path.join(ws.path, "run%d" % run_id))
+                break
+            except FileExistsError:
+                run_id += 1
         scenario = ws.sub("run%d" % run_id, "scenario")
         output = ws.sub("run%d" % run_id, "output")
         record_file = os.path.join(ws.path, "run%d" % run_id, "nvcfg.bin")

@@ -102,11 +102,14 @@ class TftpServer:
 
 class HttpServer:
     """Serves `files` ({path: bytes}, path without the leading '/') and keeps
-    every request: (path as sent, Authorization header or None)."""
+    every request: (path as sent, Authorization header or None). `redirects`
+    ({path: URL}) answers those paths, once past the authentication, with a
+    redirection to the URL."""
 
     def __init__(self, files=None, user=None, password=None, tls_files=None, cut_short=(),
-                 unannounced=(), content_type="application/xml"):
+                 unannounced=(), content_type="application/xml", redirects=None):
         self.files = dict(files or {})
+        self.redirects = dict(redirects or {})
         # Paths whose answer announces the whole file but breaks off halfway.
         self.cut_short = set(cut_short)
         # Paths whose answer gives no length and ends, with the connection,
@@ -149,6 +152,12 @@ class HttpServer:
                         self.end_headers()
                         return
                 name = urllib.parse.unquote(self.path.lstrip("/"))
+                if name in server.redirects:
+                    self.send_response(302)
+                    self.send_header("Location", server.redirects[name])
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
                 content = server.files.get(name)
                 if content is None:
                     self.send_response(404)

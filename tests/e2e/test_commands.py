@@ -34,13 +34,21 @@ class CommandLineTest(DaemonTest):
         with HttpServer({DEFAULT_FILE: CONTENT}, user="phone", password="pa ss") as server:
             run = self.check_once(old={DEFAULT_FILE: CONTENT}, autoprov_server=server.url,
                                   autoprov_http_user="phone", autoprov_http_password="pa ss")
-        credentials = ["--user=phone", "--password=pa ss"]
-        self.assertEqual(run.programs(), [
-            (WGET + credentials + ["%s/%s" % (server.url, MAC_FILE), "-O",
-                                   "/tmp/new/" + MAC_FILE], "exit 8"),
-            (WGET + credentials + ["%s/%s" % (server.url, DEFAULT_FILE), "-O",
-                                   "/tmp/new/" + DEFAULT_FILE], "exit 0"),
-            RM_IDLE])
+        # The credentials come from a start-up file that wget reads from a
+        # descriptor the daemon hands down, never from the argument list;
+        # with them, no redirection is followed.
+        programs = run.programs()
+        self.assertEqual(len(programs), 3, programs)
+        self.assertEqual(programs[2], RM_IDLE)
+        for (argv, ended), name, status in ((programs[0], MAC_FILE, "exit 8"),
+                                            (programs[1], DEFAULT_FILE, "exit 0")):
+            self.assertEqual(ended, status)
+            self.assertEqual(argv[:len(WGET)], WGET)
+            self.assertRegex(argv[len(WGET)], r"^--config=/proc/self/fd/[0-9]+$")
+            self.assertEqual(argv[len(WGET) + 1:],
+                             ["--max-redirect=0", "%s/%s" % (server.url, name), "-O",
+                              "/tmp/new/" + name])
+            self.assertFalse(any("pa ss" in word for word in argv), argv)
 
     def test_http_name_with_directory_keeps_only_its_base_locally(self):
         with HttpServer({"cfg/a.xml": CONTENT}) as server:

@@ -399,5 +399,6 @@ class HostileListTest(LinkedFilesTest):
             [LOOKING % ("binary.xml", at), COULD_NOT_PARSE] + handled("b.xml", at))
         self.assertEqual(run.new, {name: files[name] for name in files if name != "huge.xml"})
 
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,9 +1,12 @@
 """minimumTFTP.py against a real tftpd-hpa on 127.0.0.1, plus a scripted peer
 for the misbehaviour a real server will not produce on demand."""
 
+import errno
 import hashlib
 import os
+import resource
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -56,9 +59,13 @@ class TftpServer:
         self.process.stderr.close()
 
 
-def run_client(*args, timeout=60):
+def run_client(*args, timeout=60, file_size_limit=None):
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
     return subprocess.run([sys.executable, CLIENT, *args], capture_output=True, text=True,
-                          timeout=timeout)
+                          timeout=timeout,
+                          preexec_fn=limit_file_size if file_size_limit is not None else None)
 
 
 class ClientCase(unittest.TestCase):
@@ -323,6 +330,57 @@ class Misbehaving(ClientCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("oversized", result.stderr)
         self.assert_nothing_written()
+
+
+class SizeLimit(ServedCase):
+    """The caller caps the files the client may write (RLIMIT_FSIZE)."""
+
+    def test_write_past_the_limit_fails_and_leaves_nothing(self):
+        self.serve("big.xml", os.urandom(5000))
+        result = run_client("-g", self.address, self.out, "big.xml", file_size_limit=1024)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(os.strerror(errno.EFBIG), result.stderr)
+        self.assert_nothing_written()
+
+    def test_file_of_exactly_the_limit_arrives(self):
+        self.serve("fits.xml", os.urandom(1024))
+        result = run_client("-g", self.address, self.out, "fits.xml", file_size_limit=1024)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.path.getsize(os.path.join(self.out, "fits.xml")), 1024)
+
+
+class Stopping(ClientCase):
+    """A client stopped in the middle of a transfer removes its partial file
+    and ends by the signal that stopped it."""
+
+    def stop_midway(self, signum):
+        # One full block arrives and is acknowledged, then the peer falls
+        # silent and the client waits for the next one.
+        peer = ScriptedPeer([("send", data(1, os.urandom(512))), ("expect", None)])
+        client = subprocess.Popen([sys.executable, CLIENT, "-g", "127.0.0.1:%d" % peer.port,
+                                   self.out, "f.bin"], stderr=subprocess.PIPE)
+        try:
+            deadline = time.monotonic() + 10
+            while not peer.received and time.monotonic() < deadline:
+                time.sleep(0.01)
+            self.assertEqual(peer.received, [("transfer", ack(1))])
+            partial = [name for name in os.listdir(self.out) if name.endswith(".part")]
+            self.assertEqual(len(partial), 1, os.listdir(self.out))
+            client.send_signal(signum)
+            client.wait(timeout=10)
+        finally:
+            if client.poll() is None:
+                client.kill()
+                client.wait()
+            client.stderr.close()
+            peer.thread.join(timeout=30)
+        return client.returncode
+
+    def test_each_stop_signal_leaves_nothing(self):
+        for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            with self.subTest(signal=signum.name):
+                self.assertEqual(self.stop_midway(signum), -signum)
+                self.assert_nothing_written()
 
 
 if __name__ == "__main__":

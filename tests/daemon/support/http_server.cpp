@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <pthread.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -54,7 +56,15 @@ http_server::http_server(http_handler handler) : handler_(std::move(handler)) {
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
+    // The program runner takes its child's end as SIGCHLD in the test's own
+    // thread; the server thread must not take it first and drop it. A new
+    // thread starts with its creator's mask.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     thread_ = std::thread([this] { serve(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 http_server::~http_server() {
