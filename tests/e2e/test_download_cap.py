@@ -52,8 +52,10 @@ class SizeCapTest(DaemonTest):
         self.assertLess(server.acknowledged, server.limit)
 
     def test_file_of_exactly_the_cap_is_kept_and_one_byte_more_is_not(self):
-        exact = os.urandom(CAP)
-        larger = exact + b"!"
+        # A whole document, as only one that parses is compared.
+        head, tail = b"<config><Pad>", b"</Pad></config>\n"
+        exact = head + b"x" * (CAP - len(head) - len(tail)) + tail
+        larger = exact + b"\n"
         tftp_root = self.workspace.sub("tftp")
         with HttpServer({NAME: exact, "larger/" + NAME: larger}) as http, \
                 TftpServer(tftp_root) as tftp:
