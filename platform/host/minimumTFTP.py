@@ -104,6 +104,9 @@ def error_packet(code, message):
 def server_error_text(packet):
     code = struct.unpack("!H", packet[2:4])[0] if len(packet) >= 4 else 0
     message = packet[4:].split(b"\0", 1)[0].decode("utf-8", "replace")
+    # The text is the server's: shown on one line, with nothing in it that
+    # could start a line of its own in the log.
+    message = "".join(c if c.isprintable() else "?" for c in message)
     return "server error %d: %s" % (code, message)
 
 

@@ -324,6 +324,19 @@ class Misbehaving(ClientCase):
         self.assertIn("server error 3: Disk full or allocation exceeded", result.stderr)
         self.assert_nothing_written()
 
+    def test_error_text_cannot_start_lines_of_its_own(self):
+        # The client's messages end up in the daemon's log; the server's text
+        # is shown on one line.
+        peer = ScriptedPeer([
+            ("send", struct.pack("!HH", 5, 1) +
+             b"gone\nsysbus: device reset requested\r\x1b[2J\0")])
+        result = self.fetch(peer)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("server error 1: gone?sysbus: device reset requested??[2J\n",
+                      result.stderr)
+        self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+        self.assert_nothing_written()
+
     def test_oversized_block_is_refused(self):
         peer = ScriptedPeer([("send", data(1, os.urandom(600)))])
         result = self.fetch(peer)
