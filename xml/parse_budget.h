@@ -52,15 +52,21 @@ parse_budget document_budget(size_t input_length, size_t memory_limit);
 void budget_allow_expansion_for(parse_budget *budget, size_t input_length);
 
 // What the C allocator takes for a block of n bytes, as this count reckons
-// it: the bytes and one word of its own bookkeeping, rounded up to two
-// words, and never less than four words (its smallest block). Reckoned, not
-// asked of the allocator, so that where a parse stops depends only on the
+// it: below 128 KiB, the bytes and one word of its own bookkeeping, rounded
+// up to two words, and never less than four words (its smallest block);
+// from 128 KiB up, where the allocator may map the block on its own, two
+// words of bookkeeping and the whole pages that takes. Reckoned, not asked
+// of the allocator, so that where a parse stops depends only on the
 // document and the limit, never on the build (sanitizers and valgrind bring
 // allocators of their own).
 constexpr size_t allocation_cost(size_t n) {
     constexpr size_t word = sizeof(void *);
-    if (n > SIZE_MAX - 3 * word)
+    constexpr size_t page = 4096;
+    constexpr size_t mapped_from = size_t{128} << 10;
+    if (n > SIZE_MAX - page - 2 * word)
         return SIZE_MAX;
+    if (n >= mapped_from)
+        return (n + 2 * word + page - 1) / page * page;
     size_t rounded = (n + word + 2 * word - 1) / (2 * word) * (2 * word);
     return rounded < 4 * word ? 4 * word : rounded;
 }
