@@ -519,6 +519,7 @@ TEST_F(BoundedParse, TheBoundaryIsExact) {
 
         size_t budget = smallest_budget(path);
         EXPECT_GT(budget, text.size());
+        printf("%zu bytes parse within %zu bytes at the least\n", text.size(), budget);
         for (size_t enough : {budget, budget + 1, 2 * budget}) {
             ezxml *root = parse_file_within(path.c_str(), enough);
             EXPECT_STREQ(ezxml_error(root), "") << enough << " of " << budget;
