@@ -71,7 +71,8 @@ void set_last_of_name(child_appends *a, append_frame *frame, ezxml *element) {
 
 bool grow_slots(child_appends *a) {
     size_t capacity = a->slot_capacity ? a->slot_capacity * 2 : 64;
-    auto *slots = static_cast<last_of_name *>(calloc(capacity, sizeof(last_of_name)));
+    auto *slots =
+        static_cast<last_of_name *>(budget_calloc(a->budget, capacity, sizeof(last_of_name)));
     if (!slots)
         return false;
     last_of_name *old = a->slots;
@@ -95,7 +96,8 @@ bool grow_slots(child_appends *a) {
 
 bool grow_listing(child_appends *a) {
     size_t capacity = a->listing_capacity ? a->listing_capacity * 2 : 64;
-    auto *grown = static_cast<listed_name *>(realloc(a->listing, capacity * sizeof(listed_name)));
+    auto *grown = static_cast<listed_name *>(
+        budget_realloc(a->budget, a->listing, capacity * sizeof(listed_name)));
     if (!grown)
         return false;
     a->listing = grown;
@@ -113,7 +115,8 @@ append_frame *top_frame(child_appends *a, const ezxml *parent) {
 
 bool appends_grow_frames(child_appends *a) {
     size_t capacity = a->frame_capacity ? a->frame_capacity * 2 : 64;
-    auto *frames = static_cast<append_frame *>(realloc(a->frames, capacity * sizeof(append_frame)));
+    auto *frames = static_cast<append_frame *>(
+        budget_realloc(a->budget, a->frames, capacity * sizeof(append_frame)));
     if (!frames) {
         a->given_up = true;
         return false;
@@ -161,6 +164,9 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     if (!appendable || a->given_up) {
         if (frame)
             a->given_up = true; // its record of the parent's chains is stale now
+        // A record of its own, as ezxml_add_child makes it.
+        if (!budget_charge(a->budget, allocation_cost(sizeof(record_header) + sizeof(ezxml))))
+            return nullptr;
         return ezxml_add_child(parent, name, offset);
     }
 

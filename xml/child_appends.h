@@ -65,6 +65,7 @@ struct child_appends {
     size_t listing_capacity;
     bool given_up;        // memory ran out: every later child is linked the general way
     element_pool records; // where the records of appended children come from
+    parse_budget *budget; // charged for the index and every record; null: nothing is
 };
 
 // Records that element was opened and is now the parse cursor.

@@ -9,6 +9,7 @@
 #include "xml/document.h"
 #include "xml/entities.h"
 #include "xml/entity_index.h"
+#include "xml/parse_budget.h"
 
 namespace {
 
@@ -129,14 +130,15 @@ size_t saturating_mul(size_t a, size_t b) {
 // While the text is still the caller's string the gap only ever shrinks
 // what is left; the first replacement longer than its reference moves the
 // text into a heap block, which then grows geometrically, so many growing
-// references cost linear time.
+// references cost linear time. Expansions and growth are paid from the
+// budget: the document's while a parse runs, else one of this call's own.
 struct Decoding {
     char *buffer;
     size_t capacity;
     size_t done;
     size_t rest;
     bool owned;
-    size_t budget;
+    parse_budget *budget;
 };
 
 size_t rest_length(const Decoding &d) {
@@ -156,12 +158,12 @@ bool widen_gap(Decoding &d, size_t extra) {
 
     char *grown;
     if (d.owned) {
-        grown = static_cast<char *>(realloc(d.buffer, capacity));
+        grown = static_cast<char *>(budget_realloc(d.budget, d.buffer, capacity));
         if (!grown)
             return false;
         memmove(grown + capacity - 1 - tail, grown + d.rest, tail + 1);
     } else {
-        grown = static_cast<char *>(malloc(capacity));
+        grown = static_cast<char *>(budget_malloc(d.budget, capacity));
         if (!grown)
             return false;
         memcpy(grown, d.buffer, d.done);
@@ -177,21 +179,13 @@ bool widen_gap(Decoding &d, size_t extra) {
 // Pays for replacing the reference of reference_length bytes at the front
 // of the rest by a text of length bytes, and makes room for it. False,
 // with nothing changed, when the expansion budget or memory does not allow
-// it; the budget is then spent for good.
+// it; a budget that ran out grants nothing more.
 bool make_room(Decoding &d, size_t reference_length, size_t length) {
-    size_t cost = saturating_add(length, 1);
-    if (cost > d.budget) {
-        d.budget = 0;
+    if (!budget_spend_expansion(d.budget, saturating_add(length, 1)))
         return false;
-    }
     bool fits = d.rest + reference_length >= d.done + length;
-    if (length > reference_length && (!d.owned || !fits) &&
-        !widen_gap(d, length - reference_length)) {
-        d.budget = 0;
-        return false;
-    }
-    d.budget -= cost;
-    return true;
+    return length <= reference_length || (d.owned && fits) ||
+           widen_gap(d, length - reference_length);
 }
 
 // Replaces the reference of reference_length bytes at the front of the rest
@@ -390,20 +384,23 @@ bool holds_decoding_byte(const char *s, size_t length, char mode) {
     return false;
 }
 
-char *decode_all(char *s, size_t length, char **entities, char mode, entity_index *index) {
+char *decode_all(char *s, size_t length, char **entities, char mode, entity_index *index,
+                 parse_budget *budget) {
     length = normalise_line_ends(s, length);
     if (mode == 'c')
         return s;
 
+    // Decoding outside a parse pays from an allowance of its own.
+    parse_budget own{};
+    if (!budget) {
+        own.memory_limit = no_memory_limit;
+        own.expansion_limit =
+            saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance);
+        budget = &own;
+    }
     const bool attribute = mode == ' ' || mode == '*';
     const bool ampersand_entities = mode == '&' || attribute;
-    Decoding d{
-        s,
-        length + 1,
-        0,
-        0,
-        false,
-        saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance)};
+    Decoding d{s, length + 1, 0, 0, false, budget};
 
     // When the list begins with the predefined entities as every document
     // has them, a reference to one of those is found without a search.
@@ -478,28 +475,28 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
 
 } // namespace
 
-char *decode_text(char *s, char **entities, char mode, entity_index *index) {
+char *decode_text(char *s, char **entities, char mode, entity_index *index, parse_budget *budget) {
     if (!s)
         return s;
     size_t length;
-    return decode_run(s, strlen(s), entities, mode, index, &length);
+    return decode_run(s, strlen(s), entities, mode, index, budget, &length);
 }
 
 char *decode_run(char *s, size_t length, char **entities, char mode, entity_index *index,
-                 size_t *decoded_length) {
+                 parse_budget *budget, size_t *decoded_length) {
     // Most texts and values hold nothing to decode; one look at each byte
     // finds that out, instead of the passes below.
     if (!holds_decoding_byte(s, length, mode)) {
         *decoded_length = length;
         return s;
     }
-    char *decoded = decode_all(s, length, entities, mode, index);
+    char *decoded = decode_all(s, length, entities, mode, index, budget);
     *decoded_length = strlen(decoded);
     return decoded;
 }
 
 extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
-    return decode_text(s, entities, mode, nullptr);
+    return decode_text(s, entities, mode, nullptr, nullptr);
 }
 
 bool entity_reaches(const char *name, const char *value, char **list, char marker,

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/parse_budget.h"
+
 namespace {
 
 uint64_t mix(uint64_t h) {
@@ -30,11 +32,12 @@ const char *triple_name(char ***table, const default_index_slot &slot) {
     return table[slot.list - 1][1 + 3 * (slot.triple - 1)];
 }
 
-bool make_room(default_index_slot *&slots, size_t &capacity, size_t count) {
+bool make_room(default_index_slot *&slots, size_t &capacity, size_t count, parse_budget *budget) {
     if (2 * (count + 1) <= capacity)
         return true;
     size_t more = capacity ? 2 * capacity : 64;
-    auto *grown = static_cast<default_index_slot *>(calloc(more, sizeof(default_index_slot)));
+    auto *grown =
+        static_cast<default_index_slot *>(budget_calloc(budget, more, sizeof(default_index_slot)));
     if (!grown)
         return false;
     for (size_t i = 0; i < capacity; ++i) {
@@ -66,7 +69,7 @@ bool add_triples(default_index *index, char ***table, size_t list) {
         if (default_index_triple(index, table, list, attribute) >= 0)
             continue; // only the first triple of a name is ever found
         if (t >= UINT32_MAX - 1 ||
-            !make_room(index->triples, index->triple_slots, index->triple_count))
+            !make_room(index->triples, index->triple_slots, index->triple_count, index->budget))
             return false;
         place(index->triples, index->triple_slots,
               {hash_name(attribute, list), static_cast<uint32_t>(list + 1),
@@ -91,7 +94,8 @@ bool default_index_update(default_index *index, char ***table, ptrdiff_t changed
         }
         if (list == index->lengths_capacity) {
             size_t more = index->lengths_capacity ? 2 * index->lengths_capacity : 16;
-            auto *grown = static_cast<size_t *>(realloc(index->lengths, more * sizeof(size_t)));
+            auto *grown = static_cast<size_t *>(
+                budget_realloc(index->budget, index->lengths, more * sizeof(size_t)));
             if (!grown) {
                 index->unusable = true;
                 return false;
@@ -102,7 +106,7 @@ bool default_index_update(default_index *index, char ***table, ptrdiff_t changed
         index->lengths[list] = 0;
         index->known_lists = list + 1;
         if (default_index_list(index, table, table[list][0]) < 0) {
-            if (!make_room(index->lists, index->list_slots, index->list_count)) {
+            if (!make_room(index->lists, index->list_slots, index->list_count, index->budget)) {
                 index->unusable = true;
                 return false;
             }

@@ -18,6 +18,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct parse_budget;
+
 struct default_index_slot {
     uint64_t hash;
     uint32_t list;   // list number + 1; 0 marks a free slot
@@ -34,7 +36,8 @@ struct default_index {
     size_t *lengths; // triples indexed per list
     size_t known_lists;
     size_t lengths_capacity;
-    bool unusable; // memory ran out: callers scan instead
+    bool unusable;        // memory ran out: callers scan instead
+    parse_budget *budget; // charged for the index's tables; null: nothing is
 };
 
 // Indexes the lists added to table since the last update, and the triples

@@ -10,6 +10,7 @@
 #include "xml/entities.h"
 #include "xml/default_index.h"
 #include "xml/entity_index.h"
+#include "xml/parse_budget.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ struct Subset {
     char **parameter_entities;
     entity_index *index;     // of the document's entity list while a parse runs, or null
     default_index *defaults; // of the default-attribute table while a parse runs, or null
+    parse_budget *budget;    // of the document while a parse runs, or null
 };
 
 bool inside(const Subset &subset, const char *p) {
@@ -78,10 +80,10 @@ bool inside(const Subset &subset, const char *p) {
 // the strings outside its work area, so a text decoded in place elsewhere
 // (a subset handed in from outside the parsed text) is copied to the heap.
 // Null when memory runs out; the decoded text is then released.
-char *keep_for_document(ezxml_document *doc, char *raw, char *decoded) {
-    if (decoded != raw || in_work_area(doc, decoded))
+char *keep_for_document(const Subset &subset, char *raw, char *decoded) {
+    if (decoded != raw || in_work_area(subset.doc, decoded))
         return decoded;
-    return strdup(decoded);
+    return budget_strdup(subset.budget, decoded);
 }
 
 void release_decoded(char *raw, char *decoded) {
@@ -121,7 +123,8 @@ char *entity_declaration(Subset &subset, char *p) {
     char **&list = parameter ? subset.parameter_entities : doc->entities;
     entity_index *index = parameter ? nullptr : subset.index;
     size_t count = index && entity_index_sync(index, list) ? 2 * index->pairs : list_length(list);
-    char **grown = static_cast<char **>(realloc(list, (count + 3) * sizeof *grown));
+    char **grown =
+        static_cast<char **>(budget_realloc(subset.budget, list, (count + 3) * sizeof *grown));
     if (!grown)
         return nullptr;
     list = grown;
@@ -137,7 +140,11 @@ char *entity_declaration(Subset &subset, char *p) {
         *close = '\0';
         next = close + 1;
     }
-    char *decoded = ezxml_decode(value, subset.parameter_entities, '%');
+    char *decoded = decode_text(value, subset.parameter_entities, '%', nullptr, subset.budget);
+    if (budget_overrun_happened(subset.budget)) { // cut short: not declared
+        release_decoded(value, decoded);
+        return nullptr;
+    }
 
     // Parameter entities are expanded through "%" references, which the
     // general guard does not follow: a parameter entity that reaches itself
@@ -153,7 +160,7 @@ char *entity_declaration(Subset &subset, char *p) {
 
     // The parameter list is released by this scan, which frees exactly the
     // values that do not lie inside the subset.
-    char *kept = parameter ? decoded : keep_for_document(doc, value, decoded);
+    char *kept = parameter ? decoded : keep_for_document(subset, value, decoded);
     if (!kept) {
         release_decoded(value, decoded);
         return next;
@@ -178,8 +185,10 @@ ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element,
 // Appends a triple to the element's list, creating the list on its first
 // triple. Returns the list's index; on exhausted memory the triple is
 // dropped (its heap default released) and the index returned unchanged.
-ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, char *attribute,
-                         char *value, char *marker, default_index *defaults) {
+ptrdiff_t record_default(const Subset &subset, ptrdiff_t index, char *element, char *attribute,
+                         char *value, char *marker) {
+    ezxml_document *doc = subset.doc;
+    default_index *defaults = subset.defaults;
     // With an index, the lengths of the table and of its lists are known.
     bool indexed = defaults && default_index_update(defaults, doc->default_attributes, -1);
     if (index < 0) {
@@ -188,10 +197,11 @@ ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, ch
         size_t count = indexed ? defaults->known_lists : 0;
         while (!indexed && !empty && table[count])
             ++count;
-        char **list = static_cast<char **>(malloc(2 * sizeof *list));
-        char ***grown = list ? static_cast<char ***>(
-                                   realloc(empty ? nullptr : table, (count + 2) * sizeof *grown))
-                             : nullptr;
+        char **list = static_cast<char **>(budget_malloc(subset.budget, 2 * sizeof *list));
+        char ***grown =
+            list ? static_cast<char ***>(budget_realloc(subset.budget, empty ? nullptr : table,
+                                                        (count + 2) * sizeof *grown))
+                 : nullptr;
         if (!grown) {
             free(list);
             if (value && !in_work_area(doc, value))
@@ -212,7 +222,8 @@ ptrdiff_t record_default(ezxml_document *doc, ptrdiff_t index, char *element, ch
         j += 3 * default_index_length(defaults, static_cast<size_t>(index));
     while (list[j])
         j += 3;
-    char **grown = static_cast<char **>(realloc(list, (j + 4) * sizeof *grown));
+    char **grown =
+        static_cast<char **>(budget_realloc(subset.budget, list, (j + 4) * sizeof *grown));
     if (!grown) {
         if (value && !in_work_area(doc, value))
             free(value);
@@ -297,8 +308,12 @@ char *attlist_declaration(Subset &subset, char *p) {
             *close = '\0';
             char *raw = p + 1;
             p = close + 1;
-            char *decoded = decode_text(raw, doc->entities, *marker, subset.index);
-            value = keep_for_document(doc, raw, decoded);
+            char *decoded = decode_text(raw, doc->entities, *marker, subset.index, subset.budget);
+            if (budget_overrun_happened(subset.budget)) { // cut short: not recorded
+                release_decoded(raw, decoded);
+                return nullptr;
+            }
+            value = keep_for_document(subset, raw, decoded);
             if (!value) {
                 release_decoded(raw, decoded);
                 continue;
@@ -318,7 +333,7 @@ char *attlist_declaration(Subset &subset, char *p) {
                 free(value);
             continue;
         }
-        index = record_default(doc, index, element, attribute, value, marker, subset.defaults);
+        index = record_default(subset, index, element, attribute, value, marker);
     }
 }
 
@@ -333,12 +348,13 @@ void release_parameter_entities(const Subset &subset) {
 } // namespace
 
 int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,
-                         default_index *defaults) {
+                         default_index *defaults, parse_budget *budget) {
     if (!doc)
         return 0;
     if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
         return doc->error_text[0] == '\0';
-    char **parameter_entities = static_cast<char **>(malloc(sizeof *parameter_entities));
+    char **parameter_entities =
+        static_cast<char **>(budget_malloc(budget, sizeof *parameter_entities));
     if (!parameter_entities)
         return doc->error_text[0] == '\0';
     parameter_entities[0] = nullptr;
@@ -352,9 +368,11 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
         doc->work_end = s + len;
     }
 
-    Subset subset{doc, s, s + len, parameter_entities, index, defaults};
+    Subset subset{doc, s, s + len, parameter_entities, index, defaults, budget};
     char *p = s;
-    while (p && p < subset.end) {
+    // A declaration for which the budget ran out may be missing or cut
+    // short; the parse that owns the budget ends with its error.
+    while (p && p < subset.end && !budget_overrun_happened(budget)) {
         p = find_markup(p, subset.end);
         if (!p)
             break;
@@ -371,7 +389,7 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
             // instruction is written out and read back; it files nothing.
             char *close = find_text(p + 1, subset.end, "?>");
             if (close && close > p + 1)
-                ezxml_proc_inst(doc, p + 2, static_cast<size_t>(close - (p + 2)));
+                file_instruction(doc, p + 2, static_cast<size_t>(close - (p + 2)), budget);
             p = close ? close + 1 : nullptr;
         } else if (*p == '<') {
             p = find_char(p + 1, subset.end, '>');
@@ -388,5 +406,5 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
 }
 
 extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
-    return scan_internal_subset(doc, s, len, nullptr, nullptr);
+    return scan_internal_subset(doc, s, len, nullptr, nullptr, nullptr);
 }

@@ -47,7 +47,8 @@ bool pool_refill(element_pool *pool, size_t expected) {
     size_t capacity = pool->next_capacity ? pool->next_capacity : first_slab_records;
     if (expected && expected < capacity)
         capacity = expected;
-    auto *slab = static_cast<element_slab *>(malloc(slab_header_size + capacity * slot_size));
+    auto *slab = static_cast<element_slab *>(
+        budget_malloc(pool->budget, slab_header_size + capacity * slot_size));
     if (!slab)
         return false;
     if (pool->slab)

@@ -16,6 +16,7 @@
 #include <stddef.h>
 
 #include "xml/ezxml.h"
+#include "xml/parse_budget.h"
 
 struct element_slab {
     size_t live; // records taken and not yet freed, plus one while a pool fills it
@@ -36,13 +37,15 @@ struct element_pool {
     char *next_slot; // where the next record's header goes
     size_t left;     // records the slab can still give
     size_t next_capacity;
+    parse_budget *budget; // charged for every slab; null: nothing is charged
 };
 
 // A zeroed record of size bytes (an element or a document) in a block of
 // its own, or null when no memory can be had.
 void *new_record(size_t size);
 
-// Starts a new slab for the pool; false when no memory can be had.
+// Starts a new slab for the pool; false when no memory can be had (or the
+// pool's budget does not allow it).
 bool pool_refill(element_pool *pool, size_t expected);
 
 // A zeroed element record from the pool, or null when no memory can be had.

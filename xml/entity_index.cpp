@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/parse_budget.h"
+
 namespace {
 
 uint64_t hash_bytes(const char *s, size_t n) {
@@ -29,7 +31,7 @@ bool simple_name(const char *name, size_t *length) {
 bool add_mention(entity_index *index, uint64_t h) {
     if (2 * (index->mention_count + 1) > index->mention_slots) {
         size_t more = index->mention_slots ? 2 * index->mention_slots : 64;
-        auto *grown = static_cast<uint64_t *>(calloc(more, sizeof(uint64_t)));
+        auto *grown = static_cast<uint64_t *>(budget_calloc(index->budget, more, sizeof(uint64_t)));
         if (!grown)
             return false;
         for (size_t i = 0; i < index->mention_slots; ++i) {
@@ -76,7 +78,7 @@ bool add_name(entity_index *index, char **list, size_t pair) {
         return false;
     if (2 * (index->name_count + 1) > index->name_slots) {
         size_t more = index->name_slots ? 2 * index->name_slots : 64;
-        auto *grown = static_cast<uint32_t *>(calloc(more, sizeof(uint32_t)));
+        auto *grown = static_cast<uint32_t *>(budget_calloc(index->budget, more, sizeof(uint32_t)));
         if (!grown)
             return false;
         for (size_t i = 0; i < index->name_slots; ++i) {

@@ -16,6 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct parse_budget;
+
 struct entity_index {
     size_t pairs;        // pairs of the list indexed so far
     size_t longest_name; // bytes, ";" included
@@ -25,7 +27,8 @@ struct entity_index {
     uint64_t *mentions; // hashes of the names referred to by "&" in texts; 0 when free
     size_t mention_slots;
     size_t mention_count;
-    bool unusable; // a name with ";" before its end, or no memory: scan instead
+    bool unusable;        // a name with ";" before its end, or no memory: scan instead
+    parse_budget *budget; // charged for the index's tables; null: nothing is
 };
 
 // Brings the index up to date with list, which must be the list it has

@@ -6,15 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "xml/bounded_parse.h"
 #include "xml/ezxml.h"
+#include "xml/parse_budget.h"
+#include "xml/parser.h"
 
 namespace {
 
 constexpr size_t chunk = 8192;
 
-// Parses a loaded buffer and hands it over to the document.
-ezxml *parse_owned(char *buffer, size_t length) {
-    ezxml *root = ezxml_parse_str(buffer, length);
+// Parses a loaded buffer and hands it over to the document. The budget
+// (null: none) has been charged for the buffer.
+ezxml *parse_owned(char *buffer, size_t length, parse_budget *budget) {
+    ezxml *root = parse_buffer(buffer, length, markup_kinds::full, budget);
     if (!root) {
         free(buffer);
         return nullptr;
@@ -47,19 +51,23 @@ bool read_sized(int fd, char *buffer, size_t size, size_t *total) {
     return true;
 }
 
-// Reads a descriptor whose status tells no size to its end.
-// Null on a read error or when memory runs out.
-char *read_to_end(int fd, size_t *total) {
+// Reads a descriptor whose status tells no size to its end, charging the
+// buffer to the budget (null: to nothing). The buffer doubles as it fills,
+// so that reading costs linear time and, charged at every growth, at most
+// twice its size. Null on a read error or when memory (or the budget) runs
+// out.
+char *read_to_end(int fd, size_t *total, parse_budget *budget) {
     size_t capacity = chunk;
-    char *buffer = static_cast<char *>(malloc(capacity));
+    char *buffer = static_cast<char *>(budget_malloc(budget, capacity));
     *total = 0;
     while (buffer) {
         if (*total == capacity) {
-            char *grown = static_cast<char *>(realloc(buffer, capacity + chunk));
+            size_t more = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
+            char *grown = static_cast<char *>(budget_realloc(budget, buffer, more));
             if (!grown)
                 break;
             buffer = grown;
-            capacity += chunk;
+            capacity = more;
         }
         ssize_t got = read_some(fd, buffer + *total, capacity - *total);
         if (got == 0)
@@ -72,15 +80,28 @@ char *read_to_end(int fd, size_t *total) {
     return nullptr;
 }
 
-} // namespace
+// A document for an input that could not be loaded within its budget: no
+// tree, and the error that says why.
+ezxml *over_budget(const parse_budget *budget) {
+    ezxml *root = ezxml_new(nullptr);
+    if (!root)
+        return nullptr;
+    return ezxml_err(reinterpret_cast<ezxml_document *>(root), nullptr, "%s",
+                     budget_overrun_message(budget));
+}
 
-ezxml *ezxml_parse_fd(int fd) {
+// ezxml_parse_fd, with the document paying from a budget of memory_limit
+// bytes (no_memory_limit: no limit).
+ezxml *load_and_parse(int fd, size_t memory_limit) {
     if (fd < 0)
         return nullptr;
     struct stat64 status;
     if (fstat64(fd, &status) < 0)
         return nullptr;
 
+    // The buffer is charged first; the expansion allowance follows from the
+    // length read, once it is known.
+    parse_budget budget = document_budget(0, memory_limit);
     char *buffer;
     size_t length;
     // A regular file says how long it is (files of the kernel's own file
@@ -92,30 +113,45 @@ ezxml *ezxml_parse_fd(int fd) {
         if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
             return nullptr;
         size_t size = static_cast<size_t>(status.st_size);
-        buffer = static_cast<char *>(malloc(size));
+        buffer = static_cast<char *>(budget_malloc(&budget, size));
         if (!buffer)
-            return nullptr;
+            return budget_overrun_happened(&budget) ? over_budget(&budget) : nullptr;
         if (!read_sized(fd, buffer, size, &length)) {
             // No document is made from a failed read: its bytes are unknown.
             free(buffer);
             return nullptr;
         }
     } else {
-        buffer = read_to_end(fd, &length);
+        buffer = read_to_end(fd, &length, &budget);
         if (!buffer)
-            return nullptr;
+            return budget_overrun_happened(&budget) ? over_budget(&budget) : nullptr;
     }
-    return parse_owned(buffer, length);
+    budget_allow_expansion_for(&budget, length);
+    return parse_owned(buffer, length, &budget);
 }
 
-ezxml *ezxml_parse_file(const char *path) {
+ezxml *load_file(const char *path, size_t memory_limit) {
     if (!path)
         return nullptr;
     int fd = open64(path, O_RDONLY, 0);
-    ezxml *root = ezxml_parse_fd(fd);
+    ezxml *root = load_and_parse(fd, memory_limit);
     if (fd >= 0)
         close(fd);
     return root;
+}
+
+} // namespace
+
+ezxml *ezxml_parse_fd(int fd) {
+    return load_and_parse(fd, no_memory_limit);
+}
+
+ezxml *ezxml_parse_file(const char *path) {
+    return load_file(path, no_memory_limit);
+}
+
+ezxml *parse_file_within(const char *path, size_t memory_budget) {
+    return load_file(path, memory_budget);
 }
 
 ezxml *ezxml_parse_fp(FILE *fp) {
@@ -143,5 +179,5 @@ ezxml *ezxml_parse_fp(FILE *fp) {
         free(buffer);
         return nullptr;
     }
-    return parse_owned(buffer, total);
+    return parse_owned(buffer, total, nullptr);
 }

@@ -64,7 +64,7 @@ char *doctype(scanner &sc, char *markup) {
             after = skip_all(after, separators);
             if (after < sc.end && *after == '>') {
                 if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), &sc.texts.entities,
-                                          &sc.texts.defaults))
+                                          &sc.texts.defaults, sc.texts.budget))
                     return nullptr;
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
@@ -78,7 +78,7 @@ char *doctype(scanner &sc, char *markup) {
         return nullptr;
     }
     if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1),
-                                        &sc.texts.entities, &sc.texts.defaults))
+                                        &sc.texts.entities, &sc.texts.defaults, sc.texts.budget))
         return nullptr;
     return sc.end;
 }
@@ -104,7 +104,7 @@ char *processing_instruction(scanner &sc, char *markup) {
     }
     // "<?>" has neither target nor content: there is nothing to record.
     if (question > markup)
-        ezxml_proc_inst(sc.doc, markup + 1, question - (markup + 1));
+        file_instruction(sc.doc, markup + 1, question - (markup + 1), sc.texts.budget);
     return question + 1;
 }
 

@@ -25,8 +25,8 @@ void remember_block(text_tracker *texts, ezxml *element, size_t capacity) {
     }
     if (texts->count == texts->capacity) {
         size_t more = texts->capacity ? texts->capacity * 2 : 16;
-        auto *grown =
-            static_cast<growing_text *>(realloc(texts->blocks, more * sizeof(growing_text)));
+        auto *grown = static_cast<growing_text *>(
+            budget_realloc(texts->budget, texts->blocks, more * sizeof(growing_text)));
         if (!grown)
             return; // forgetting the spare room is harmless: it is only not used
         texts->blocks = grown;
@@ -53,6 +53,14 @@ size_t grown_size(size_t have, size_t need) {
 }
 
 } // namespace
+
+void start_texts(text_tracker *texts, parse_budget *budget) {
+    texts->budget = budget;
+    texts->children.budget = budget;
+    texts->children.records.budget = budget;
+    texts->entities.budget = budget;
+    texts->defaults.budget = budget;
+}
 
 ezxml *open_element(ezxml_document *doc, char *name, char **attributes, text_tracker *texts) {
     if (!doc || !doc->current)
@@ -149,9 +157,18 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tra
     if (!texts)
         length = strlen(s);
     size_t added = length;
+    parse_budget *budget = texts ? texts->budget : nullptr;
     char *decoded = plain ? s
                           : decode_run(s, length, doc->entities, mode,
-                                       texts ? &texts->entities : nullptr, &added);
+                                       texts ? &texts->entities : nullptr, budget, &added);
+    if (budget_overrun_happened(budget)) {
+        // Cut short by the document's budget: the run is lost, and with it
+        // the parse.
+        if (decoded != s)
+            free(decoded);
+        texts->out_of_memory = true;
+        return;
+    }
     bool owned = element->flags & EZXML_TEXT_OWNED;
 
     if (element->text[0] == '\0') {
@@ -179,7 +196,8 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tra
         size_t have = known ? known->capacity : owned ? old_length + 1 : 0;
         if (need > have) {
             size_t want = grown_size(have, need);
-            text = static_cast<char *>(owned ? realloc(element->text, want) : malloc(want));
+            text = static_cast<char *>(owned ? budget_realloc(budget, element->text, want)
+                                             : budget_malloc(budget, want));
             if (text) {
                 if (!owned)
                     memcpy(text, element->text, old_length);

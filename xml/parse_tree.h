@@ -8,6 +8,7 @@
 #include "xml/default_index.h"
 #include "xml/entity_index.h"
 #include "xml/ezxml.h"
+#include "xml/parse_budget.h"
 
 // An open element whose text is a block that the parse loop grows with
 // spare room, and how much room that block has.
@@ -31,7 +32,13 @@ struct text_tracker {
     child_appends children; // links new children without walking the chains
     entity_index entities;  // finds the document's entities without scanning the list
     default_index defaults; // finds declared attributes without scanning the table
+    parse_budget *budget;   // what the document may still cost (see parse_budget.h)
 };
+
+// Readies the tracker of a parse that pays from budget (null: from nothing
+// but each decoding's own allowance): it and every table it keeps charge
+// the same budget.
+void start_texts(text_tracker *texts, parse_budget *budget);
 
 // Opens an element below the document's current one (or names the root) and
 // makes it current. Null when nothing is open or memory ran out; the
@@ -49,7 +56,8 @@ ezxml *add_empty_element(ezxml_document *doc, char *name, char **attributes, tex
 ezxml *close_element(ezxml_document *doc, char *name, char *position, text_tracker *texts);
 
 // Decodes the run s[0..length) (terminating it in place) and appends it to
-// the current element's text.
+// the current element's text. When memory or the budget does not allow it,
+// the run is lost and the tracker says so (out_of_memory).
 // plain: the run is known to hold nothing that decodes in the mode.
 void append_run(ezxml_document *doc, char *s, size_t length, char mode, text_tracker *texts,
                 bool plain = false);

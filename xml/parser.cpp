@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/element_store.h"
+#include "xml/entities.h"
 #include "xml/scanner.h"
 
 namespace {
@@ -70,7 +72,7 @@ void scan_markup(scanner &sc, char *lt) {
     for (;;) {
         sc.last_item = lt + 1;
         char *p = markup_item(sc, lt + 1);
-        if (!p)
+        if (!p || budget_ran_out(sc, sc.last_item))
             return;
 
         // After the markup: overwrite its last character and look at what
@@ -94,23 +96,34 @@ void scan_markup(scanner &sc, char *lt) {
             fail_out_of_memory(sc, p);
             return;
         }
+        if (budget_ran_out(sc, p))
+            return;
     }
 }
 
 } // namespace
 
-ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds) {
+ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budget) {
+    parse_budget unlimited = document_budget(len, no_memory_limit);
+    if (!budget)
+        budget = &unlimited;
     auto *doc = reinterpret_cast<ezxml_document *>(ezxml_new(nullptr));
     if (!doc)
         return nullptr;
     doc->source = s;
+    // The record and the entity list that ezxml_new made.
+    if (!budget_charge(budget, allocation_cost(sizeof(record_header) + sizeof(ezxml_document)) +
+                                   allocation_cost(default_entity_pointers * sizeof(char *))))
+        return ezxml_err(doc, nullptr, "%s", budget_overrun_message(budget));
     if (!s || len == 0)
         return ezxml_err(doc, nullptr, "root tag missing");
 
     bool marked_utf16 = static_cast<unsigned char>(s[0]) >= 0xFE;
-    doc->utf8_copy = ezxml_str2utf8(&s, &len);
-    if (marked_utf16 && !doc->utf8_copy) // its UTF-8 copy could not be made
-        return ezxml_err(doc, nullptr, "out of memory");
+    doc->utf8_copy = utf16_to_utf8(&s, &len, budget);
+    if (marked_utf16 && !doc->utf8_copy) { // its UTF-8 copy could not be made
+        const char *overrun = budget_overrun_message(budget);
+        return ezxml_err(doc, nullptr, "%s", overrun ? overrun : "out of memory");
+    }
     doc->work_start = s;
     doc->work_end = s + len;
     // UTF-16 input holding nothing but its byte order mark is as empty as an
@@ -124,6 +137,7 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds) {
     char *input_nul = static_cast<char *>(memchr(s, '\0', len - 1));
 
     scanner sc{};
+    start_texts(&sc.texts, budget);
     sc.doc = doc;
     sc.end = input_nul ? input_nul : last;
     // The saved byte only stands in for what was at the very end; a NUL the

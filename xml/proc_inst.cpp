@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "xml/document.h"
+#include "xml/entities.h"
+#include "xml/parse_budget.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ constexpr size_t no_entry = SIZE_MAX;
 
 // The table slot of target's entry, added behind the others when it is new;
 // no_entry when memory runs out, leaving the table as it was.
-size_t entry_for(ezxml_document *doc, char *target) {
+size_t entry_for(ezxml_document *doc, char *target, parse_budget *budget) {
     char ***table = doc->instructions;
     size_t count = 0;
     if (table != reinterpret_cast<char ***>(EZXML_NIL)) {
@@ -48,13 +50,13 @@ size_t entry_for(ezxml_document *doc, char *target) {
                 return count;
     }
 
-    char **entry = static_cast<char **>(malloc(3 * sizeof *entry));
-    char *positions = static_cast<char *>(malloc(1));
+    char **entry = static_cast<char **>(budget_malloc(budget, 3 * sizeof *entry));
+    char *positions = static_cast<char *>(budget_malloc(budget, 1));
     char ***grown = nullptr;
     if (entry && positions) {
         // The shared empty table is never written: a heap table replaces it.
         char ***old = table == reinterpret_cast<char ***>(EZXML_NIL) ? nullptr : table;
-        grown = static_cast<char ***>(realloc(old, (count + 2) * sizeof *grown));
+        grown = static_cast<char ***>(budget_realloc(budget, old, (count + 2) * sizeof *grown));
     }
     if (!grown) {
         free(entry);
@@ -73,21 +75,21 @@ size_t entry_for(ezxml_document *doc, char *target) {
 
 // Appends content to the entry in slot index of the table, with its position:
 // '<' before the root element's start tag, '>' after it.
-void append_content(ezxml_document *doc, size_t index, char *content) {
+void append_content(ezxml_document *doc, size_t index, char *content, parse_budget *budget) {
     char **entry = doc->instructions[index];
     size_t k = 0;
     while (entry[k + 1])
         ++k;
     char *positions = entry[k + 2];
 
-    char *longer = static_cast<char *>(realloc(positions, k + 2));
+    char *longer = static_cast<char *>(budget_realloc(budget, positions, k + 2));
     if (!longer)
         return;
     positions = longer;
     positions[k] = '\0';
     entry[k + 2] = positions;
 
-    char **grown = static_cast<char **>(realloc(entry, (k + 4) * sizeof *grown));
+    char **grown = static_cast<char **>(budget_realloc(budget, entry, (k + 4) * sizeof *grown));
     if (!grown)
         return;
     grown[k + 1] = content;
@@ -100,7 +102,7 @@ void append_content(ezxml_document *doc, size_t index, char *content) {
 
 } // namespace
 
-extern "C" void ezxml_proc_inst(ezxml_document *doc, char *s, size_t len) {
+void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *budget) {
     if (!doc || !s || !fits(doc, s, len))
         return;
     s[len] = '\0';
@@ -122,7 +124,11 @@ extern "C" void ezxml_proc_inst(ezxml_document *doc, char *s, size_t len) {
         return;
     }
 
-    size_t index = entry_for(doc, target);
+    size_t index = entry_for(doc, target, budget);
     if (index != no_entry)
-        append_content(doc, index, content);
+        append_content(doc, index, content, budget);
+}
+
+extern "C" void ezxml_proc_inst(ezxml_document *doc, char *s, size_t len) {
+    file_instruction(doc, s, len, nullptr);
 }

@@ -131,10 +131,22 @@ inline bool closes_markup(const scanner &sc, const char *p) {
     return p < sc.end ? *p == '>' : sc.end_stands_for_gt;
 }
 
-// Records an error; the parse ends with it.
+// Records an error; the parse ends with it. An allocation that failed
+// because the document's budget ran out is reported as that.
 inline char *fail_out_of_memory(scanner &sc, char *position) {
-    ezxml_err(sc.doc, position, "out of memory");
+    const char *overrun = budget_overrun_message(sc.texts.budget);
+    ezxml_err(sc.doc, position, "%s", overrun ? overrun : "out of memory");
     return nullptr;
+}
+
+// Whether the document's budget has run out (a table that could not grow
+// or a reference left as written need not have failed the step at hand);
+// if so, records the error that ends the parse.
+inline bool budget_ran_out(scanner &sc, char *position) {
+    if (!budget_overrun_happened(sc.texts.budget))
+        return false;
+    ezxml_err(sc.doc, position, "%s", budget_overrun_message(sc.texts.budget));
+    return true;
 }
 
 // Readers of one markup item each, called with the markup start (the

@@ -66,15 +66,16 @@ struct attribute_list {
     size_t list_capacity = 2 * local_pairs + 2;
     size_t owners_capacity = local_pairs + 1;
     bool on_heap = false;
+    parse_budget *budget = nullptr; // charged for the list's blocks
 
     bool add(char *name) {
         size_t k = count;
         if (2 * k + 4 > list_capacity || k + 2 > owners_capacity) {
             size_t more_list = 2 * list_capacity;
             size_t more_owners = 2 * owners_capacity;
-            auto *grown_list =
-                static_cast<char **>(on_heap ? realloc(list, more_list * sizeof(char *))
-                                             : malloc(more_list * sizeof(char *)));
+            auto *grown_list = static_cast<char **>(
+                on_heap ? budget_realloc(budget, list, more_list * sizeof(char *))
+                        : budget_malloc(budget, more_list * sizeof(char *)));
             if (!grown_list)
                 return false;
             if (!on_heap)
@@ -82,7 +83,8 @@ struct attribute_list {
             list = grown_list;
             list_capacity = more_list;
             auto *grown_owners =
-                static_cast<char *>(on_heap ? realloc(owners, more_owners) : malloc(more_owners));
+                static_cast<char *>(on_heap ? budget_realloc(budget, owners, more_owners)
+                                            : budget_malloc(budget, more_owners));
             if (!grown_owners) {
                 if (!on_heap) { // the list holds nothing of its own yet
                     free(list);
@@ -117,7 +119,7 @@ struct attribute_list {
             // One block: the pointers, then the ownership string right
             // behind them (which the library recognises by its place).
             size_t pointers = (2 * count + 2) * sizeof(char *);
-            taken = static_cast<char **>(malloc(pointers + count + 1));
+            taken = static_cast<char **>(budget_malloc(budget, pointers + count + 1));
             if (!taken)
                 return nullptr;
             memcpy(taken, list, (2 * count + 1) * sizeof(char *));
@@ -193,9 +195,15 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
         p = close + 1;
         if (!plain) {
             size_t decoded_length;
-            char *decoded =
-                decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
-                           value_mode(sc, declared, name), &sc.texts.entities, &decoded_length);
+            char *decoded = decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
+                                       value_mode(sc, declared, name), &sc.texts.entities,
+                                       sc.texts.budget, &decoded_length);
+            if (budget_overrun_happened(sc.texts.budget)) { // cut short: the parse ends
+                if (decoded != value)
+                    free(decoded);
+                attrs.release();
+                return fail_out_of_memory(sc, markup);
+            }
             attrs.list[2 * k + 1] = decoded;
             if (decoded != value)
                 attrs.owners[k] = '@';
@@ -257,6 +265,7 @@ char *start_tag(scanner &sc, char *markup) {
         *p++ = '\0';
 
     attribute_list attrs;
+    attrs.budget = sc.texts.budget;
     if (sc.kinds == markup_kinds::full) {
         declared_list declared;
         if (p < sc.end && *p != '/' && *p != '>')

@@ -1,9 +1,12 @@
 // UTF-16 input (marked by its byte order mark) is converted to UTF-8 before
 // parsing; everything else is parsed byte for byte.
+#include <assert.h>
 #include <stdint.h>
 #include <stdlib.h>
 
 #include "xml/ezxml.h"
+#include "xml/parse_budget.h"
+#include "xml/parser.h"
 
 namespace {
 
@@ -24,9 +27,29 @@ size_t put_utf8(uint32_t c, unsigned char *out) {
     return static_cast<size_t>(continuation) + 1;
 }
 
+// Calls put(c) for each character of the UTF-16 text in[0..in_length),
+// byte order mark excluded.
+template <typename Put>
+void for_each_character(const unsigned char *in, size_t in_length, bool big_endian, Put put) {
+    auto unit_at = [&](size_t i) -> uint32_t {
+        return big_endian ? (in[i] << 8) | in[i + 1] : (in[i + 1] << 8) | in[i];
+    };
+    for (size_t i = 2; i + 1 < in_length; i += 2) {
+        uint32_t c = unit_at(i);
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            // A surrogate takes the unit after it along, whatever that is; a
+            // surrogate without a following unit is written as it stands.
+            i += 2;
+            if (i + 1 < in_length)
+                c = (((c & 0x3FF) << 10) | (unit_at(i) & 0x3FF)) + 0x10000;
+        }
+        put(c);
+    }
+}
+
 } // namespace
 
-char *ezxml_str2utf8(char **s, size_t *len) {
+char *utf16_to_utf8(char **s, size_t *len, parse_budget *budget) {
     if (!s || !*s || !len || *len == 0)
         return nullptr;
     const auto *in = reinterpret_cast<const unsigned char *>(*s);
@@ -41,34 +64,39 @@ char *ezxml_str2utf8(char **s, size_t *len) {
 
     // Never a zero-sized block: even input that converts to nothing gets a
     // real buffer, so that the caller can tell "converted" from "not UTF-16".
+    // A budgeted copy is measured first and made with room for the longest
+    // sequence behind it, so that it never grows: growing by steps would be
+    // charged anew at every step.
     size_t capacity = in_length;
-    auto *out = static_cast<unsigned char *>(malloc(capacity));
+    if (budget) {
+        size_t exact = 0;
+        unsigned char scratch[longest_sequence];
+        for_each_character(in, in_length, big_endian,
+                           [&](uint32_t c) { exact += put_utf8(c, scratch); });
+        capacity = exact + longest_sequence;
+    }
+    auto *out = static_cast<unsigned char *>(budget_malloc(budget, capacity));
     if (!out)
         return nullptr;
     size_t length = 0;
-
-    auto unit_at = [&](size_t i) -> uint32_t {
-        return big_endian ? (in[i] << 8) | in[i + 1] : (in[i + 1] << 8) | in[i];
-    };
-    for (size_t i = 2; i + 1 < in_length; i += 2) {
-        uint32_t c = unit_at(i);
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            // A surrogate takes the unit after it along, whatever that is; a
-            // surrogate without a following unit is written as it stands.
-            i += 2;
-            if (i + 1 < in_length)
-                c = (((c & 0x3FF) << 10) | (unit_at(i) & 0x3FF)) + 0x10000;
-        }
-        while (capacity < length + longest_sequence) {
+    bool failed = false;
+    for_each_character(in, in_length, big_endian, [&](uint32_t c) {
+        while (!failed && capacity < length + longest_sequence) {
+            assert(!budget); // a measured copy never grows
             auto *grown = static_cast<unsigned char *>(realloc(out, capacity + growth_step));
             if (!grown) {
-                free(out);
-                return nullptr;
+                failed = true;
+                break;
             }
             out = grown;
             capacity += growth_step;
         }
-        length += put_utf8(c, out + length);
+        if (!failed)
+            length += put_utf8(c, out + length);
+    });
+    if (failed) {
+        free(out);
+        return nullptr;
     }
 
     if (auto *exact = static_cast<unsigned char *>(realloc(out, length ? length : 1)))
@@ -76,4 +104,8 @@ char *ezxml_str2utf8(char **s, size_t *len) {
     *len = length;
     *s = reinterpret_cast<char *>(out);
     return *s;
+}
+
+char *ezxml_str2utf8(char **s, size_t *len) {
+    return utf16_to_utf8(s, len, nullptr);
 }

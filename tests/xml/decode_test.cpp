@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/chain_check.h"
+#include "support/parsed_document.h"
 #include "xml/ezxml.h"
 
 namespace {
@@ -457,6 +459,120 @@ TEST(HostileText, RandomReferencesStayWithinTheirBufferAndBound) {
         std::free(buffer);
     }
     EXPECT_GT(moved, 500u);
+}
+
+// ------------------------------------------------- a parsed document's budget
+
+// While a document is parsed, every decoding it does spends from one
+// expansion budget of the document's own: 8 units per input byte plus
+// 1 MiB, a unit being a byte inserted or a reference expanded.
+constexpr size_t document_allowance = 1 << 20;
+const std::string budget_error = "entity expansion exceeds the document's budget";
+
+std::string entity_declaration(const std::string &name, const std::string &text) {
+    return "<!ENTITY " + name + " \"" + text + "\">";
+}
+
+TEST(DocumentBudget, LongEntityReferencedOnceExpandsInFull) {
+    // Longer than what one decoding call outside a parse may expand.
+    const std::string big(9000, 'b');
+    parsed_document d("<!DOCTYPE r [" + entity_declaration("big", big) +
+                      "]><r a='&big;'>&big;<c>&big;</c></r>");
+    ASSERT_EQ(d.error(), "");
+    EXPECT_EQ(std::string(d.root->text), big);
+    EXPECT_EQ(std::string(ezxml_attr(d.root, "a")), big);
+    EXPECT_EQ(std::string(ezxml_child(d.root, "c")->text), big);
+}
+
+TEST(DocumentBudget, EntityOfManyPredefinedReferencesExpandsInFull) {
+    std::string references;
+    for (int i = 0; i < 1500; ++i)
+        references += "&lt;";
+    parsed_document d("<!DOCTYPE r [" + entity_declaration("lts", references) +
+                      "]><r a='&lts;'>&lts;</r>");
+    ASSERT_EQ(d.error(), "");
+    EXPECT_EQ(std::string(d.root->text), std::string(1500, '<'));
+    EXPECT_EQ(std::string(ezxml_attr(d.root, "a")), std::string(1500, '<'));
+}
+
+// 20,000 references to an entity of 8000 bytes would expand to 160 MB;
+// each text on its own is small.
+std::string reference_bomb(const std::string &element) {
+    std::string text =
+        "<!DOCTYPE r [" + entity_declaration("big", std::string(8000, 'x')) + "]><r>";
+    for (int i = 0; i < 20000; ++i)
+        text += element.empty() ? "&big;" : "<" + element + ">&big;</" + element + ">";
+    return text + "</r>";
+}
+
+TEST(DocumentBudget, ManyReferencesInOneTextStopAtTheBudget) {
+    parsed_document d(reference_bomb(""));
+    EXPECT_EQ(d.error(), "[error near line 1]: " + budget_error);
+    // The text that ran out is not kept.
+    EXPECT_STREQ(d.root->text, "");
+    EXPECT_EQ(check_tree(d.root), "");
+}
+
+TEST(DocumentBudget, IsSharedByEveryTextOfTheDocument) {
+    std::string text = reference_bomb("t");
+    parsed_document d(text);
+    EXPECT_EQ(d.error(), "[error near line 1]: " + budget_error);
+    // Every text before the one that ran out expanded in full, and together
+    // they spent no more than the budget.
+    size_t expanded = 0, whole = 0;
+    for (ezxml *t = ezxml_child(d.root, "t"); t; t = t->next) {
+        if (std::strlen(t->text) == 8000)
+            ++whole;
+        expanded += std::strlen(t->text);
+    }
+    EXPECT_EQ(expanded, whole * 8000);
+    size_t budget = 8 * text.size() + document_allowance;
+    EXPECT_EQ(whole, budget / 8001);
+    EXPECT_EQ(check_tree(d.root), "");
+}
+
+// Each place that decodes with the document's entities spends from the same
+// budget: attribute values, declared defaults, and entity values that
+// parameter entities make long.
+TEST(DocumentBudget, AttributeValuesDefaultsAndEntityValuesSpendItToo) {
+    const std::string dtd_head =
+        "<!DOCTYPE r [" + entity_declaration("big", std::string(8000, 'x'));
+    std::string values = dtd_head + "]><r>";
+    for (int i = 0; i < 400; ++i)
+        values += "<v a='&big;'/>";
+    parsed_document attributes(values + "</r>");
+    EXPECT_EQ(attributes.error(), "[error near line 1]: " + budget_error);
+    EXPECT_EQ(check_tree(attributes.root), "");
+
+    std::string defaults = dtd_head;
+    for (int i = 0; i < 400; ++i)
+        defaults += "<!ATTLIST e" + std::to_string(i) + " a CDATA '&big;'>";
+    parsed_document declared(defaults + "]><r/>");
+    EXPECT_EQ(declared.error(), "[error near line 1]: " + budget_error);
+
+    std::string parameters = "<!DOCTYPE r [<!ENTITY % p '" + std::string(8000, 'x') + "'>";
+    for (int i = 0; i < 400; ++i)
+        parameters += "<!ENTITY e" + std::to_string(i) + " '%p;'>";
+    parsed_document entity_values(parameters + "]><r/>");
+    EXPECT_EQ(entity_values.error(), "[error near line 1]: " + budget_error);
+
+    // Each of them alone, a few times, is well within it.
+    parsed_document few(dtd_head + "<!ATTLIST v b CDATA '&big;'>]><r><v a='&big;'/></r>");
+    EXPECT_EQ(few.error(), "");
+    EXPECT_EQ(std::strlen(ezxml_attr(ezxml_child(few.root, "v"), "b")), 8000u);
+}
+
+TEST(DocumentBudget, GrowsWithTheDocument) {
+    // Expansion of up to 8 units per byte of the document is always paid
+    // for: references of 3 bytes to 23 bytes each (24 units), far past the
+    // fixed allowance.
+    std::string text = "<!DOCTYPE r [" + entity_declaration("e", std::string(23, 'e')) + "]><r>";
+    size_t references = 2 * document_allowance / 24;
+    for (size_t i = 0; i < references; ++i)
+        text += "&e;";
+    parsed_document d(text + "</r>");
+    ASSERT_EQ(d.error(), "");
+    EXPECT_EQ(std::strlen(d.root->text), references * 23);
 }
 
 } // namespace
