@@ -9,28 +9,17 @@ namespace {
 
 enum class walk_step { next_entry, end_pass };
 
-/* The name the server knows the entry by: the entry's text, under the
- * directory prefix as it stands (it ends in '/' already). False when it does
- * not fit; the buffer then holds the cut name, which must not be asked for,
- * since it could name some other file. */
-bool form_remote_name(char (&remote_name)[PASS_NAME_CAPACITY], const char *prefix,
-                      const char *text) {
-    return format_bounded(remote_name, sizeof remote_name, "%s%s", prefix, text);
-}
-
 /* Fetches one listed file, test-parses it, compares it and parses it once
  * more. Names come from the downloaded main file, so they are shown with
  * control characters masked; the fetch refuses such names outright. */
-walk_step handle_entry(ezxml *entry, const linked_walk &walk, const pass_steps &steps) {
-    replace_mac_token(entry->text, walk.mac_text);
-
-    char remote_name[PASS_NAME_CAPACITY] = {};
-    bool fits = form_remote_name(remote_name, walk.prefix, entry->text);
+walk_step handle_entry(const listed_file &entry, const linked_walk &walk, const pass_steps &steps) {
+    const char *remote_name = entry.remote_name;
     char shown_name[PASS_NAME_CAPACITY];
     printable_copy(remote_name, shown_name, sizeof shown_name);
     autoprov_log("Cfgwatch: Looking for \"%s\" at \"%s\".", shown_name, walk.server);
 
     char local_path[FETCH_LOCAL_PATH_CAPACITY] = {};
+    bool fits = entry.fits;
     if (!fits) {
         autoprov_log("Cfgwatch error: Invalid filename\n");
     }
@@ -70,11 +59,25 @@ void replace_mac_token(char *text, const char *mac_text) {
     }
 }
 
-void handle_linked_files(ezxml *main_document, const linked_walk &walk, const pass_steps &steps) {
+void read_linked_files(ezxml *main_document, const char *prefix, const char *mac_text,
+                       linked_files &list) {
+    list.count = 0;
     ezxml *entry = ezxml_get(main_document, "MiscSettings", 0, "AutoprovFile", -1);
-    for (int handled = 0; entry != nullptr && handled < LINKED_FILES_LIMIT;
-         ++handled, entry = entry->next) {
-        if (handle_entry(entry, walk, steps) == walk_step::end_pass) {
+    for (; entry != nullptr && list.count < LINKED_FILES_LIMIT; entry = entry->next) {
+        replace_mac_token(entry->text, mac_text);
+        listed_file &file = list.files[list.count++];
+        // Under the directory prefix as it stands (it ends in '/' already).
+        // A name that does not fit is kept cut, to be shown, but must not be
+        // asked for, since it could name some other file.
+        file.fits =
+            format_bounded(file.remote_name, sizeof file.remote_name, "%s%s", prefix, entry->text);
+    }
+}
+
+void handle_linked_files(const linked_files &list, const linked_walk &walk,
+                         const pass_steps &steps) {
+    for (int i = 0; i < list.count; ++i) {
+        if (handle_entry(list.files[i], walk, steps) == walk_step::end_pass) {
             break;
         }
     }

@@ -23,13 +23,33 @@ static_assert(sizeof MAC_TOKEN == MAC_TEXT_CAPACITY,
 struct linked_walk {
     const nvcfg *record;
     const char *server;
-    const char *prefix;   /* the directory prefix, or "" outside that mode */
-    const char *mac_text; /* twelve lowercase hexadecimal digits */
 };
 
-/* Handles the files that the parsed main file lists; failures show in the
- * log. Every document parsed here is released before it returns. */
-void handle_linked_files(ezxml *main_document, const linked_walk &walk, const pass_steps &steps);
+/* One listed file, as the server knows it. */
+struct listed_file {
+    char remote_name[PASS_NAME_CAPACITY]; /* cut when it did not fit */
+    bool fits;                            /* false: refused, never asked for */
+};
+
+/* The names a main file lists, read out of it so that its document can be
+ * released before the listed files are parsed: only one parsed download is
+ * held at any time. */
+struct linked_files {
+    listed_file files[LINKED_FILES_LIMIT];
+    int count;
+};
+
+/* Reads the names of the first LINKED_FILES_LIMIT AutoprovFile elements of
+ * the main document's first MiscSettings, each with its first
+ * "[macaddress]" replaced (in the document) and under prefix (the directory
+ * prefix, or "" outside that mode). */
+void read_linked_files(ezxml *main_document, const char *prefix, const char *mac_text,
+                       linked_files &list);
+
+/* Handles the listed files in order; failures show in the log. Every
+ * document parsed here is released before it returns. */
+void handle_linked_files(const linked_files &list, const linked_walk &walk,
+                         const pass_steps &steps);
 
 /* Overwrites the first "[macaddress]" in text with the MAC text. The token
  * and the digits are equally long, so nothing else in text moves and

@@ -1,6 +1,8 @@
 #include "daemon/parsed_file.h"
 
-parsed_file::parsed_file(const char *path) : root_(ezxml_parse_file(path)) {}
+#include "xml/bounded_parse.h"
+
+parsed_file::parsed_file(const char *path) : root_(parse_file_within(path, PARSE_MEMORY_BUDGET)) {}
 
 parsed_file::~parsed_file() {
     if (root_ != nullptr) {

@@ -8,6 +8,16 @@
 
 #include "xml/ezxml.h"
 
+#include <stddef.h>
+
+/* What one parse may allocate, the file's own buffer included. The daemon
+ * holds one parsed download at a time, so this bounds what any server can
+ * make a check cost; past it the parse fails, and the file with it. An
+ * honest provisioning file of the largest size a download may have (8 MiB)
+ * needs about 20 MiB on the device's 32-bit build and 31 MiB on a 64-bit
+ * host. */
+constexpr size_t PARSE_MEMORY_BUDGET = 32u << 20;
+
 /* Logged for a download that does not parse. */
 constexpr const char *COULD_NOT_PARSE = "Cfgwatch error: could not parse autoprov file";
 

@@ -74,19 +74,21 @@ int run_provisioning_pass_with(const nvcfg *record, const char *server, const pa
     // The main file is parsed before it is compared: a download that is not
     // a provisioning file (a portal's page, a body cut short) must not ask
     // for a restart, nor have its list followed.
-    parsed_file main_document(file.local_path);
-    if (!main_document.well_formed()) {
-        autoprov_log(COULD_NOT_PARSE);
-        return 0;
+    const char *prefix = file.mode == naming_mode::directory_prefix ? file.file_setting : "";
+    linked_files list;
+    {
+        parsed_file main_document(file.local_path);
+        if (!main_document.well_formed()) {
+            autoprov_log(COULD_NOT_PARSE);
+            return 0;
+        }
+        read_linked_files(main_document.root(), prefix, file.mac_text, list);
     }
 
     // A reset request that returns leaves the device as it was, so the
     // files that the main file lists are still handled.
     steps.compare(file.local_path);
-
-    const char *prefix = file.mode == naming_mode::directory_prefix ? file.file_setting : "";
-    handle_linked_files(main_document.root(), linked_walk{record, server, prefix, file.mac_text},
-                        steps);
+    handle_linked_files(list, linked_walk{record, server}, steps);
     return 0;
 }
 

@@ -547,3 +547,28 @@ TEST_F(LinkedNames, NameWhoseStoredPathWouldNotFitIsRefused) {
                       unchanged, looking(long_base, at), invalid_filename, not_found(long_base),
                       looking("b.xml", at), "compare b.xml", unchanged}));
 }
+
+TEST_F(LinkedFiles, DocumentsPastTheParseBudgetAreNeitherComparedNorFollowed) {
+    // Millions of tiny elements would take far more memory than their bytes:
+    // the parse stops at its budget, and the file counts as not parsing.
+    std::string dense = "<r>";
+    while (dense.size() < (8u << 20) - 8) {
+        dense += "<a/>";
+    }
+    dense += "</r>";
+    served[main_name] = config_with(entries({"dense.xml", "b.xml"})) + "<!--" + dense + "-->";
+    applied->write(main_name, served[main_name]);
+    served["dense.xml"] = dense;
+    applied->write("dense.xml", "<r/>");
+    serve_unchanged("b.xml", "<b/>");
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(),
+              main_unchanged() + events{looking("dense.xml"), "fetch dense.xml", could_not_parse} +
+                  handled_unchanged("b.xml"));
+
+    clear_recorded_events();
+    served[main_name] = dense;
+    EXPECT_EQ(pass(), 0);
+    EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for " + main_name + " at " + server,
+                                         "fetch " + main_name, could_not_parse}));
+}
