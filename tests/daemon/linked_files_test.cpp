@@ -563,7 +563,8 @@ TEST_F(LinkedFiles, DocumentsPastTheParseBudgetAreNeitherComparedNorFollowed) {
     serve_unchanged("b.xml", "<b/>");
     EXPECT_EQ(pass(), 0);
     EXPECT_EQ(recorded_events(),
-              main_unchanged() + events{looking("dense.xml"), "fetch dense.xml", could_not_parse} +
+              main_unchanged() +
+                  (events{looking("dense.xml"), "fetch dense.xml", could_not_parse}) +
                   handled_unchanged("b.xml"));
 
     clear_recorded_events();
