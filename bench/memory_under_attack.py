@@ -65,10 +65,12 @@ SCENARIOS = [
         + b">]><r>", b"<a/>", b"</r>")}),
     ("208 KB: 20,000 texts referring to an 8000-byte entity", {MAC_FILE: entity_bomb(20000, 8000)}),
     ("408 KB: 40,000 texts referring to an 8000-byte entity", {MAC_FILE: entity_bomb(40000, 8000)}),
-    ("main file and listed file, 8 MiB of elements each",
-     {MAC_FILE: fill(b"<config><MiscSettings><AutoprovFile>b.xml</AutoprovFile></MiscSettings>",
-                     b"<a/>", b"</config>"),
-      "b.xml": fill(b"<r>", b"<n%d/>", b"</r>")}),
+    ("honest 8 MiB main file listing 8 MiB of elements",
+     {MAC_FILE: fill(b"<Provisioning><MiscSettings><AutoprovFile>b.xml</AutoprovFile>"
+                     b"</MiscSettings>\n",
+                     b'  <Setting name="param.%d" type="text" perm="rw">value</Setting>\n',
+                     b"</Provisioning>\n"),
+      "b.xml": fill(b"<r>", b"<a/>", b"</r>")}),
 ]
 
 
