@@ -100,7 +100,33 @@ class TftpServer:
         self.stop()
 
 
-class HttpServer:
+class BackgroundHttpd:
+    """An HTTP server (self.httpd, made by the subclass's start) answering on
+    a thread of its own, and always shut down on leaving the with block."""
+
+    httpd = None
+    thread = None
+
+    def serve_in_background(self):
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        return self
+
+    def stop(self):
+        if self.httpd is not None:
+            self.httpd.shutdown()
+            self.httpd.server_close()
+            self.thread.join()
+            self.httpd = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class HttpServer(BackgroundHttpd):
     """Serves `files` ({path: bytes}, path without the leading '/') and keeps
     every request: (path as sent, Authorization header or None). `redirects`
     ({path: URL}) answers those paths, once past the authentication, with a
@@ -191,22 +217,7 @@ class HttpServer:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(*self.tls_files)
             self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-        return self
-
-    def stop(self):
-        if self.httpd is not None:
-            self.httpd.shutdown()
-            self.httpd.server_close()
-            self.thread.join()
-            self.httpd = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
+        return self.serve_in_background()
 
 
 def self_signed_certificate(directory):

@@ -7,7 +7,7 @@ import socket
 import struct
 import threading
 
-LOOPBACK = "127.0.0.1"
+from servers import LOOPBACK, BackgroundHttpd
 
 TFTP_BLOCK = 512
 OP_RRQ = 1
@@ -15,7 +15,7 @@ OP_DATA = 3
 OP_ACK = 4
 
 
-class StreamingHttpServer:
+class StreamingHttpServer(BackgroundHttpd):
     """Answers every GET with 200 and a body sent `chunk` bytes at a time,
     `interval` seconds apart, until the client goes away, `limit` bytes are
     out or the server is stopped. `declared` is the Content-Length announced
@@ -64,23 +64,11 @@ class StreamingHttpServer:
         self.httpd = http.server.ThreadingHTTPServer((LOOPBACK, 0), Handler)
         self.httpd.daemon_threads = True
         self.url = "http://%s:%d" % (LOOPBACK, self.httpd.server_address[1])
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-        return self
+        return self.serve_in_background()
 
     def stop(self):
         self.stopping.set()
-        if self.httpd is not None:
-            self.httpd.shutdown()
-            self.httpd.server_close()
-            self.thread.join()
-            self.httpd = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
+        super().stop()
 
 
 class StreamingTftpServer:
