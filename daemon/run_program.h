@@ -1,4 +1,4 @@
-/* Starting the helper programs (downloaders, mkdir, rm) without a shell, so
+/* Starting the helper programs (the downloaders, rm) without a shell, so
  * that texts from DHCP, settings or downloaded files are only ever arguments
  * and never commands; and keeping each program within the time and the file
  * size that its caller allows. */
