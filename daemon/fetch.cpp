@@ -1,13 +1,12 @@
 #include "daemon/fetch.h"
 
+#include "daemon/bounded_text.h"
 #include "daemon/download_commands.h"
 #include "daemon/download_directory.h"
-#include "daemon/bounded_text.h"
 #include "daemon/log_messages.h"
 #include "daemon/run_program.h"
 #include "platform/sysbus.h"
 
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
