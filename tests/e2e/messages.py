@@ -1,8 +1,9 @@
-"""The daemon's log messages, byte for byte, as daemon/log_messages.h holds
-them: one home for every end-to-end module. Format directives stay as the
-daemon writes them (Python's % fills them alike), and the texts that end in
-"\\n" end in it here too, since the log keeps exactly the text it was
-given."""
+"""The daemon's log messages, byte for byte: one home for every end-to-end
+module. They are typed out here rather than read from daemon/log_messages.h,
+so that a byte changed there fails these tests instead of passing through.
+Format directives stay as the daemon writes them (Python's % fills them
+alike), and the texts that end in "\n" end in it here too, since the log
+keeps exactly the text it was given."""
 
 # Start-up.
 SETTINGS_UNREADABLE = "Cfgwatch error: unable to access non-volatile configuration"
