@@ -1,10 +1,10 @@
 #include "daemon/compare.h"
 
 #include "daemon/file_names.h"
+#include "daemon/log_messages.h"
 #include "platform/sysbus.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,51 +60,46 @@ comparison compare_streams(input_file &applied, input_file &downloaded) {
 
 } // namespace
 
-void compare_with_applied_in(const char *local_path, const char *applied_directory) {
-    char base[APPLIED_PATH_CAPACITY];
-    char applied_path[APPLIED_PATH_CAPACITY];
-    // Without a file name of its own the download has no applied copy to be
-    // held against, and a shortened path would name some other copy: such a
-    // file is reported as unreadable and does not restart the device.
-    if (!base_name(local_path, base, sizeof base) || strcmp(base, ".") == 0 ||
-        strcmp(base, "..") == 0 || strcmp(base, "/") == 0 ||
-        !format_bounded(applied_path, sizeof applied_path, "%s/%s", applied_directory, base)) {
-        autoprov_log("Cfgwatch failed to open %s...", local_path);
+void compare_with_applied_using(const char *local_path, const char *applied_directory) {
+    char copy_path[APPLIED_PATH_CAPACITY];
+    // A download without an applied copy of its own (no file name, or a path
+    // too long) is reported as unreadable and does not restart the device.
+    if (!applied_path(copy_path, local_path, applied_directory)) {
+        autoprov_log(FAILED_TO_OPEN, local_path);
         return;
     }
 
-    input_file applied(applied_path);
+    input_file applied(copy_path);
     if (!applied.is_open()) {
         // No applied copy: the file is new to the device, so it counts as a
         // change.
-        autoprov_log("Cfgwatch failed to open %s...", applied_path);
+        autoprov_log(FAILED_TO_OPEN, copy_path);
         request_reboot();
         return;
     }
     input_file downloaded(local_path);
     if (!downloaded.is_open()) {
-        autoprov_log("Cfgwatch failed to open %s...", local_path);
+        autoprov_log(FAILED_TO_OPEN, local_path);
         return;
     }
 
     switch (compare_streams(applied, downloaded)) {
     case comparison::different:
-        autoprov_log("Cfgwatch: The new autoprovisioning file is different. Rebooting device.");
+        autoprov_log(FILE_IS_DIFFERENT);
         request_reboot();
         break;
     case comparison::larger:
-        autoprov_log(
-            "Cfgwatch: The new autoprovisioning file is larger than the old. Rebooting device.");
+        autoprov_log(FILE_IS_LARGER);
         request_reboot();
         break;
     case comparison::same:
-        autoprov_log("Cfgwatch: no changes found.");
+        autoprov_log(NO_CHANGES_FOUND);
         break;
     }
 }
 
 void compare_with_applied(const char *local_path) {
-    compare_with_applied_in(local_path, APPLIED_DIRECTORY);
+    compare_with_applied_using(local_path, APPLIED_DIRECTORY);
 }
 
 void request_reboot() {

@@ -8,16 +8,13 @@
 /* Where the applied copies lie, under the base names of their files. */
 constexpr const char *APPLIED_DIRECTORY = "/tmp/old";
 
-/* The path of an applied copy: 260 bytes, at most 259 characters. */
-constexpr size_t APPLIED_PATH_CAPACITY = 260;
-
 /* Compares local_path byte for byte with its applied copy in
  * APPLIED_DIRECTORY and requests a reboot when they differ or when there is
  * no applied copy. */
 void compare_with_applied(const char *local_path);
 
 /* The same, with the applied copies in the given directory. */
-void compare_with_applied_in(const char *local_path, const char *applied_directory);
+void compare_with_applied_using(const char *local_path, const char *applied_directory);
 
 /* Flushes standard output, then restarts the device. */
 void request_reboot();

@@ -1,6 +1,7 @@
 #include "daemon/download_directory.h"
 
-#include "daemon/file_names.h"
+#include "daemon/bounded_text.h"
+#include "daemon/log_messages.h"
 #include "platform/sysbus.h"
 
 #include <cerrno>
@@ -69,8 +70,7 @@ bool move_aside(const char *path) {
             return false;
         }
         if (renameat2(AT_FDCWD, path, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) {
-            autoprov_log("Cfgwatch error: %s was not a private directory, moved it to %s", path,
-                         aside);
+            autoprov_log(MOVED_ASIDE, path, aside);
             return true;
         }
         if (errno == ENOENT) {
@@ -107,6 +107,6 @@ bool prepare_download_directory(const char *path) {
         }
         break;
     }
-    autoprov_log("Cfgwatch error: no private download directory %s, nothing downloaded", path);
+    autoprov_log(NO_PRIVATE_DOWNLOAD_DIRECTORY, path);
     return false;
 }

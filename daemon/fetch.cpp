@@ -1,12 +1,12 @@
 #include "daemon/fetch.h"
 
+#include "daemon/bounded_text.h"
 #include "daemon/download_commands.h"
 #include "daemon/download_directory.h"
-#include "daemon/file_names.h"
+#include "daemon/log_messages.h"
 #include "daemon/run_program.h"
 #include "platform/sysbus.h"
 
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,37 +19,19 @@ bool is_downloaded_file(const char *path) {
     return stat(path, &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
-/* The TFTP client stores the file under the very name it asks for, so the
- * name must be one plain file name that does not read as an option. */
-bool tftp_local_path(char (&local_path)[FETCH_LOCAL_PATH_CAPACITY], const char *name,
-                     const char *directory) {
-    return strchr(name, '/') == nullptr && name[0] != '-' && names_a_file(name) &&
-           format_bounded(local_path, sizeof local_path, "%s/%s", directory, name);
-}
-
-/* The download keeps the base name of the name. A cut local path could name
- * another file, so a name too long for the buffer is refused rather than
- * shortened. */
-bool http_local_path(char (&local_path)[FETCH_LOCAL_PATH_CAPACITY], const char *name,
-                     const char *directory) {
-    char base[FETCH_LOCAL_PATH_CAPACITY];
-    return names_a_file(name) && base_name(name, base, sizeof base) &&
-           format_bounded(local_path, sizeof local_path, "%s/%s", directory, base);
-}
-
-int fetch_by_tftp(const char *name, const char *server, const char *directory,
-                  const char *local_path) {
+bool fetch_by_tftp(const char *name, const char *server, const char *directory,
+                   const char *local_path) {
     command_words command;
     if (!build_tftp_command(command, server, directory, name) ||
         !run_program(command.argv.data(), download_limits())) {
-        autoprov_log("Cfgwatch error: TFTP call failed\n");
-        return 0;
+        autoprov_log(TFTP_CALL_FAILED);
+        return false;
     }
-    return is_downloaded_file(local_path) ? 1 : 0;
+    return is_downloaded_file(local_path);
 }
 
-int fetch_by_http(const nvcfg *record, const char *name, const char *server,
-                  const char *local_path) {
+bool fetch_by_http(const nvcfg *record, const char *name, const char *server,
+                   const char *local_path) {
     char user[NVCFG_HTTP_USER_CAPACITY];
     char password[NVCFG_HTTP_PASSWORD_CAPACITY];
     copy_text_field(user, sizeof user, record->autoprov_http_user,
@@ -60,8 +42,8 @@ int fetch_by_http(const nvcfg *record, const char *name, const char *server,
     int credentials = -1;
     if (user[0] != '\0') {
         if (!wget_credentials_usable(user, password)) {
-            autoprov_log("Cfgwatch error: Invalid HTTP credentials\n");
-            return 0;
+            autoprov_log(INVALID_HTTP_CREDENTIALS);
+            return false;
         }
         credentials = open_wget_credentials(user, password);
     }
@@ -72,33 +54,32 @@ int fetch_by_http(const nvcfg *record, const char *name, const char *server,
         if (credentials >= 0) {
             close(credentials);
         }
-        autoprov_log("Cfgwatch error: wget call failed\n");
-        return 0;
+        autoprov_log(WGET_CALL_FAILED);
+        return false;
     }
     bool ran = run_program(command.argv.data(), download_limits(credentials));
     if (credentials >= 0) {
         close(credentials);
     }
     if (!ran) {
-        autoprov_log("Cfgwatch error: wget call failed\n");
+        autoprov_log(WGET_CALL_FAILED);
         // A partial download must not pass for the file.
         unlink(local_path);
-        return 0;
+        return false;
     }
-    return is_downloaded_file(local_path) ? 1 : 0;
+    return is_downloaded_file(local_path);
 }
 
 } // namespace
 
-int fetch_file_reporting_path(const nvcfg *record, const char *name, const char *server,
-                              const char *directory,
-                              char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]) {
+bool fetch_file_using(const nvcfg *record, const char *name, const char *server,
+                      const char *directory, char (&local_path)[LOCAL_PATH_CAPACITY]) {
     local_path[0] = '\0';
     // The server text leads the downloader's arguments; one that starts like
     // an option would be taken as one.
     if (server[0] == '-') {
-        autoprov_log("Cfgwatch error: Invalid server\n");
-        return 0;
+        autoprov_log(INVALID_SERVER);
+        return false;
     }
     // Names are checked before anything runs, the download directory's
     // creation included.
@@ -106,23 +87,18 @@ int fetch_file_reporting_path(const nvcfg *record, const char *name, const char 
     if (!(use_tftp ? tftp_local_path(local_path, name, directory)
                    : http_local_path(local_path, name, directory))) {
         local_path[0] = '\0';
-        autoprov_log("Cfgwatch error: Invalid filename\n");
-        return 0;
+        autoprov_log(INVALID_FILENAME);
+        return false;
     }
     if (!prepare_download_directory(directory)) {
         local_path[0] = '\0';
-        return 0;
+        return false;
     }
     return use_tftp ? fetch_by_tftp(name, server, directory, local_path)
                     : fetch_by_http(record, name, server, local_path);
 }
 
-int fetch_file_into(const nvcfg *record, const char *name, const char *server,
-                    const char *directory) {
-    char local_path[FETCH_LOCAL_PATH_CAPACITY];
-    return fetch_file_reporting_path(record, name, server, directory, local_path);
-}
-
-int fetch_file(const nvcfg *record, const char *name, const char *server) {
-    return fetch_file_into(record, name, server, DOWNLOAD_DIRECTORY);
+bool fetch_file(const nvcfg *record, const char *name, const char *server,
+                char (&local_path)[LOCAL_PATH_CAPACITY]) {
+    return fetch_file_using(record, name, server, DOWNLOAD_DIRECTORY, local_path);
 }

@@ -1,8 +1,18 @@
 #include "daemon/file_names.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include "daemon/bounded_text.h"
+
 #include <cstring>
+
+namespace {
+
+/* A base name that stands for a file of its own, not for the directory it
+ * lies in, that directory's parent, or the root. */
+bool is_own_file_name(const char *base) {
+    return strcmp(base, ".") != 0 && strcmp(base, "..") != 0 && strcmp(base, "/") != 0;
+}
+
+} // namespace
 
 void format_mac_text(const uint8_t *mac, char (&text)[MAC_TEXT_CAPACITY]) {
     static constexpr char digits[] = "0123456789abcdef";
@@ -11,27 +21,6 @@ void format_mac_text(const uint8_t *mac, char (&text)[MAC_TEXT_CAPACITY]) {
         text[2 * i + 1] = digits[mac[i] & 0x0F];
     }
     text[12] = '\0';
-}
-
-size_t copy_text_field(char *text, size_t capacity, const char *field, size_t field_width) {
-    if (capacity == 0) {
-        return 0;
-    }
-    size_t length = strnlen(field, field_width);
-    if (length > capacity - 1) {
-        length = capacity - 1;
-    }
-    memcpy(text, field, length);
-    text[length] = '\0';
-    return length;
-}
-
-bool format_bounded(char *buffer, size_t capacity, const char *format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    int wanted = vsnprintf(buffer, capacity, format, arguments);
-    va_end(arguments);
-    return wanted >= 0 && static_cast<size_t>(wanted) < capacity;
 }
 
 bool base_name(const char *path, char *base, size_t capacity) {
@@ -67,35 +56,13 @@ bool base_name(const char *path, char *base, size_t capacity) {
     return true;
 }
 
-bool has_control_character(const char *text) {
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; ++p) {
-        if (*p < 0x20 || *p == 0x7f) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void printable_copy(const char *text, char *out, size_t capacity) {
-    if (capacity == 0) {
-        return;
-    }
-    size_t used = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-         *p != '\0' && used + 1 < capacity; ++p) {
-        out[used++] = *p < 0x20 || *p == 0x7f ? '?' : static_cast<char>(*p);
-    }
-    out[used] = '\0';
-}
-
 bool names_a_file(const char *name) {
     size_t length = strlen(name);
     if (length == 0 || name[length - 1] == '/' || has_control_character(name)) {
         return false;
     }
     const char *last_slash = strrchr(name, '/');
-    const char *base = last_slash == nullptr ? name : last_slash + 1;
-    return strcmp(base, ".") != 0 && strcmp(base, "..") != 0;
+    return is_own_file_name(last_slash == nullptr ? name : last_slash + 1);
 }
 
 naming_mode naming_mode_of(const char *file_setting) {
@@ -105,4 +72,59 @@ naming_mode naming_mode_of(const char *file_setting) {
     }
     return file_setting[length - 1] == '/' ? naming_mode::directory_prefix
                                            : naming_mode::named_file;
+}
+
+const char *directory_prefix(naming_mode mode, const char *file_setting) {
+    return mode == naming_mode::directory_prefix ? file_setting : "";
+}
+
+namespace {
+
+const char *separator_after(const char *prefix) {
+    return prefix[0] != '\0' ? "/" : "";
+}
+
+} // namespace
+
+void mac_based_remote_name(char (&remote_name)[REMOTE_NAME_CAPACITY], const char *prefix,
+                           const char *mac_text) {
+    format_bounded(remote_name, sizeof remote_name, "%s%s%s.xml", prefix, separator_after(prefix),
+                   mac_text);
+}
+
+void default_remote_name(char (&remote_name)[REMOTE_NAME_CAPACITY], const char *prefix) {
+    format_bounded(remote_name, sizeof remote_name, "%s%s%s", prefix, separator_after(prefix),
+                   DEFAULT_FILE_NAME);
+}
+
+bool listed_remote_name(char (&remote_name)[REMOTE_NAME_CAPACITY], const char *prefix,
+                        const char *text) {
+    return format_bounded(remote_name, sizeof remote_name, "%s%s", prefix, text);
+}
+
+void replace_mac_token(char *text, const char *mac_text) {
+    char *token = strstr(text, MAC_TOKEN);
+    if (token != nullptr) {
+        memcpy(token, mac_text, sizeof MAC_TOKEN - 1);
+    }
+}
+
+bool tftp_local_path(char (&local_path)[LOCAL_PATH_CAPACITY], const char *name,
+                     const char *directory) {
+    return strchr(name, '/') == nullptr && name[0] != '-' && names_a_file(name) &&
+           format_bounded(local_path, sizeof local_path, "%s/%s", directory, name);
+}
+
+bool http_local_path(char (&local_path)[LOCAL_PATH_CAPACITY], const char *name,
+                     const char *directory) {
+    char base[LOCAL_PATH_CAPACITY];
+    return names_a_file(name) && base_name(name, base, sizeof base) &&
+           format_bounded(local_path, sizeof local_path, "%s/%s", directory, base);
+}
+
+bool applied_path(char (&path)[APPLIED_PATH_CAPACITY], const char *local_path,
+                  const char *applied_directory) {
+    char base[APPLIED_PATH_CAPACITY];
+    return base_name(local_path, base, sizeof base) && is_own_file_name(base) &&
+           format_bounded(path, sizeof path, "%s/%s", applied_directory, base);
 }

@@ -1,9 +1,5 @@
 #include "daemon/lease_reader.h"
 
-#include "daemon/file_names.h"
-#include "daemon/provisioning_pass.h"
-#include "platform/sysbus.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,17 +17,18 @@ enum class value_encoding { hexadecimal, first_address };
 struct lease_key {
     std::string_view key;
     value_encoding encoding;
-    const char *message;
 };
 
-/* The order in which the options are tried, and so the order of the passes. */
+/* Indexed by lease_option. */
 constexpr lease_key lease_keys[] = {
-    {"VENDOR_SPECIFIC=", value_encoding::hexadecimal, "Cfgwatch: Found server in option 43: %s"},
-    {"WWW_SERVER=", value_encoding::first_address, "Cfgwatch: Found server in option 72: %s"},
-    {"TFTP_SERVER_ADDRESS=", value_encoding::first_address,
-     "Cfgwatch: Found server in option 150: %s"},
-    {"TFTP_SERVER_NAME=", value_encoding::first_address, "Cfgwatch: Found server in option 66: %s"},
+    {"VENDOR_SPECIFIC=", value_encoding::hexadecimal},
+    {"WWW_SERVER=", value_encoding::first_address},
+    {"TFTP_SERVER_ADDRESS=", value_encoding::first_address},
+    {"TFTP_SERVER_NAME=", value_encoding::first_address},
 };
+static_assert(sizeof lease_keys / sizeof lease_keys[0] ==
+                  static_cast<size_t>(lease_option::tftp_server_name) + 1,
+              "one key per lease option");
 
 bool ends_value(char c) {
     return c == '\0' || c == '\r' || c == '\n';
@@ -147,22 +144,7 @@ size_t decode_first_address(const char *value, size_t length,
     return out;
 }
 
-void discover_server_from(const nvcfg *record, const char *lease_path, pass_runner run_pass) {
-    char server[SERVER_TEXT_CAPACITY];
-    if (copy_text_field(server, sizeof server, record->autoprov_server,
-                        sizeof record->autoprov_server) != 0) {
-        run_pass(record, server);
-        return;
-    }
-    for (const lease_key &entry : lease_keys) {
-        memset(server, 0, sizeof server);
-        if (scan_for_key(lease_path, entry, server)) {
-            autoprov_log(entry.message, server);
-            run_pass(record, server);
-        }
-    }
-}
-
-void discover_server(const nvcfg *record) {
-    discover_server_from(record, LEASE_FILE_PATH, run_provisioning_pass);
+bool read_lease_option(const char *lease_path, lease_option option,
+                       char (&server)[SERVER_TEXT_CAPACITY]) {
+    return scan_for_key(lease_path, lease_keys[static_cast<size_t>(option)], server);
 }

@@ -1,30 +1,30 @@
 #include "daemon/linked_files.h"
 
+#include "daemon/bounded_text.h"
+#include "daemon/log_messages.h"
 #include "daemon/parsed_file.h"
 #include "platform/sysbus.h"
-
-#include <cstring>
 
 namespace {
 
 enum class walk_step { next_entry, end_pass };
 
-/* Fetches one listed file, test-parses it, compares it and parses it once
+/* Fetches one listed file, test-parses it, compares it and loads it once
  * more. Names come from the downloaded main file, so they are shown with
  * control characters masked; the fetch refuses such names outright. */
 walk_step handle_entry(const listed_file &entry, const linked_walk &walk, const pass_steps &steps) {
     const char *remote_name = entry.remote_name;
-    char shown_name[PASS_NAME_CAPACITY];
+    char shown_name[REMOTE_NAME_CAPACITY];
     printable_copy(remote_name, shown_name, sizeof shown_name);
-    autoprov_log("Cfgwatch: Looking for \"%s\" at \"%s\".", shown_name, walk.server);
+    autoprov_log(LOOKING_FOR_LISTED_FILE, shown_name, walk.server);
 
-    char local_path[FETCH_LOCAL_PATH_CAPACITY] = {};
+    char local_path[LOCAL_PATH_CAPACITY] = {};
     bool fits = entry.fits;
     if (!fits) {
-        autoprov_log("Cfgwatch error: Invalid filename\n");
+        autoprov_log(INVALID_FILENAME);
     }
-    if (!fits || steps.fetch(walk.record, remote_name, walk.server, local_path) == 0) {
-        autoprov_log("\"%s\" File not found.", shown_name);
+    if (!fits || !steps.fetch(walk.record, remote_name, walk.server, local_path)) {
+        autoprov_log(LISTED_FILE_NOT_FOUND, shown_name);
         return walk_step::next_entry;
     }
 
@@ -40,8 +40,18 @@ walk_step handle_entry(const listed_file &entry, const linked_walk &walk, const 
 
     steps.compare(local_path);
 
-    // Parsed once more after the comparison; a failure now ends the pass
-    // and leaves the rest of the list alone.
+    // Loaded once more after the comparison, as a check that the download
+    // is still where the comparison read it. The comparison is the step
+    // that may ask for a restart, and a restart request may return while
+    // the device goes down around the daemon; a download that vanished
+    // meanwhile (or turned into something the parse cannot take) means the
+    // download directory is no longer the pass's to work in, so the rest of
+    // the list is left alone rather than fetched into it. Only loading
+    // counts here: the bytes were found well formed just before, so
+    // nothing else could fail, and nothing is read from this document. The
+    // main file has no such check: its names were read out before its
+    // comparison, and no document is held across the walk, so ending the
+    // pass here leaves nothing to release.
     parsed_file after_compare(local_path);
     if (!after_compare.loaded()) {
         autoprov_log(COULD_NOT_PARSE);
@@ -52,13 +62,6 @@ walk_step handle_entry(const listed_file &entry, const linked_walk &walk, const 
 
 } // namespace
 
-void replace_mac_token(char *text, const char *mac_text) {
-    char *token = strstr(text, MAC_TOKEN);
-    if (token != nullptr) {
-        memcpy(token, mac_text, sizeof MAC_TOKEN - 1);
-    }
-}
-
 void read_linked_files(ezxml *main_document, const char *prefix, const char *mac_text,
                        linked_files &list) {
     list.count = 0;
@@ -66,11 +69,7 @@ void read_linked_files(ezxml *main_document, const char *prefix, const char *mac
     for (; entry != nullptr && list.count < LINKED_FILES_LIMIT; entry = entry->next) {
         replace_mac_token(entry->text, mac_text);
         listed_file &file = list.files[list.count++];
-        // Under the directory prefix as it stands (it ends in '/' already).
-        // A name that does not fit is kept cut, to be shown, but must not be
-        // asked for, since it could name some other file.
-        file.fits =
-            format_bounded(file.remote_name, sizeof file.remote_name, "%s%s", prefix, entry->text);
+        file.fits = listed_remote_name(file.remote_name, prefix, entry->text);
     }
 }
 

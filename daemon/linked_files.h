@@ -5,19 +5,12 @@
 #define DAEMON_LINKED_FILES_H
 
 #include "daemon/file_names.h"
-#include "daemon/provisioning_pass.h"
+#include "daemon/pass_steps.h"
 #include "platform/nvcfg.h"
 #include "xml/ezxml.h"
 
-#include <stddef.h>
-
 /* Entries handled per main file; later ones are ignored. */
 constexpr int LINKED_FILES_LIMIT = 20;
-
-/* Replaced, first occurrence only, by the MAC text in an entry's name. */
-constexpr char MAC_TOKEN[] = "[macaddress]";
-static_assert(sizeof MAC_TOKEN == MAC_TEXT_CAPACITY,
-              "the MAC text overwrites the token in place, so both are twelve characters");
 
 /* What the pass settled on before the walk. */
 struct linked_walk {
@@ -27,8 +20,8 @@ struct linked_walk {
 
 /* One listed file, as the server knows it. */
 struct listed_file {
-    char remote_name[PASS_NAME_CAPACITY]; /* cut when it did not fit */
-    bool fits;                            /* false: refused, never asked for */
+    char remote_name[REMOTE_NAME_CAPACITY]; /* cut when it did not fit */
+    bool fits;                              /* false: refused, never asked for */
 };
 
 /* The names a main file lists, read out of it so that its document can be
@@ -46,14 +39,10 @@ struct linked_files {
 void read_linked_files(ezxml *main_document, const char *prefix, const char *mac_text,
                        linked_files &list);
 
-/* Handles the listed files in order; failures show in the log. Every
- * document parsed here is released before it returns. */
+/* Handles the listed files in order, until the list ends or a download is
+ * found gone after its comparison; failures show in the log. Every document
+ * parsed here is released before it returns. */
 void handle_linked_files(const linked_files &list, const linked_walk &walk,
                          const pass_steps &steps);
-
-/* Overwrites the first "[macaddress]" in text with the MAC text. The token
- * and the digits are equally long, so nothing else in text moves and
- * nothing is written beyond its end. */
-void replace_mac_token(char *text, const char *mac_text);
 
 #endif

@@ -18,9 +18,6 @@
  * host. */
 constexpr size_t PARSE_MEMORY_BUDGET = 32u << 20;
 
-/* Logged for a download that does not parse. */
-constexpr const char *COULD_NOT_PARSE = "Cfgwatch error: could not parse autoprov file";
-
 class parsed_file {
   public:
     explicit parsed_file(const char *path);

@@ -1,7 +1,8 @@
 #include "daemon/triggers.h"
 
-#include "daemon/file_names.h"
-#include "daemon/lease_reader.h"
+#include "daemon/bounded_text.h"
+#include "daemon/discovery.h"
+#include "daemon/log_messages.h"
 #include "daemon/run_program.h"
 #include "platform/sysbus.h"
 
@@ -73,8 +74,7 @@ tick_environment device_tick_environment() {
 
 void run_tick(const nvcfg *record, trigger_state &state, const tick_environment &environment) {
     if (timer_trigger_due(state, record->autoprov_period)) {
-        autoprov_log("Cfgwatch: %d minutes have passed, checking for autoprovisioning changes",
-                     static_cast<int>(record->autoprov_period));
+        autoprov_log(TIMER_FIRED, static_cast<int>(record->autoprov_period));
         environment.discover(record);
     }
 
@@ -85,17 +85,13 @@ void run_tick(const nvcfg *record, trigger_state &state, const tick_environment 
         time_of_day_matches(record->autoprov_time_of_day, now)) {
         char setting[NVCFG_TIME_OF_DAY_CAPACITY + 1];
         copy_time_of_day(setting, record->autoprov_time_of_day);
-        autoprov_log("Cfgwatch: found time of day match at localtime %s, checking for "
-                     "autoprovisioning changes",
-                     setting);
+        autoprov_log(TIME_OF_DAY_MATCHED, setting);
         environment.discover(record);
     }
 
     if (idle_trigger_enabled(record->autoprov_idle_minutes) &&
         access(environment.idle_marker_path, F_OK) == 0) {
-        autoprov_log("Cfgwatch: we've been idle for %d minutes, checking for autoprovisioning "
-                     "changes",
-                     static_cast<int>(record->autoprov_idle_minutes));
+        autoprov_log(IDLE_FIRED, static_cast<int>(record->autoprov_idle_minutes));
         environment.discover(record);
         // Removed only after the check, so a check that restarts the device
         // leaves the marker for the next start.

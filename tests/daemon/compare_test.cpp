@@ -36,7 +36,7 @@ class CompareWithApplied : public ::testing::Test {
     events compare(const std::string &new_content, const std::string &old_content) {
         root.write("new/dev.xml", new_content);
         root.write("old/dev.xml", old_content);
-        compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+        compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
         return recorded_events();
     }
 
@@ -96,7 +96,7 @@ TEST_F(CompareWithApplied, OldFileWithBytesAddedIsLarger) {
 
 TEST_F(CompareWithApplied, NoAppliedCopyRestartsNamingTheAppliedPath) {
     root.write("new/dev.xml", "<x/>");
-    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch failed to open " + applied + "/dev.xml...", reset_event}));
 }
@@ -105,20 +105,20 @@ TEST_F(CompareWithApplied, AppliedCopyIsLookedUpByBaseName) {
     ASSERT_EQ(mkdir(root.file("new/sub").c_str(), 0700), 0);
     root.write("new/sub/dev.xml", "<x/>");
     root.write("old/dev.xml", "<x/>");
-    compare_with_applied_in((downloads + "/sub/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/sub/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{unchanged});
 }
 
 TEST_F(CompareWithApplied, UnreadableDownloadDoesNotRestart) {
     root.write("old/dev.xml", "<x/>");
-    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + downloads + "/dev.xml..."});
 }
 
 TEST_F(CompareWithApplied, DirectoryIsNotAnAppliedCopy) {
     root.write("new/dev.xml", "");
     ASSERT_EQ(mkdir(root.file("old/dev.xml").c_str(), 0700), 0);
-    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch failed to open " + applied + "/dev.xml...", reset_event}));
 }
@@ -126,7 +126,7 @@ TEST_F(CompareWithApplied, DirectoryIsNotAnAppliedCopy) {
 TEST_F(CompareWithApplied, DirectoryIsNotADownload) {
     root.write("old/dev.xml", "");
     ASSERT_EQ(mkdir(root.file("new/dev.xml").c_str(), 0700), 0);
-    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + downloads + "/dev.xml..."});
 }
 
@@ -154,7 +154,7 @@ TEST_F(CompareWithApplied, PlantedFifoDeviceOrLinkIsNoAppliedCopy) {
         clear_recorded_events();
         std::string copy = applied + "/dev.xml";
         ASSERT_EQ(p.plant(copy, root.file("secret")), 0);
-        compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+        compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
         EXPECT_EQ(recorded_events(),
                   (events{"Cfgwatch failed to open " + copy + "...", reset_event}));
         ASSERT_EQ(unlink(copy.c_str()), 0);
@@ -164,7 +164,7 @@ TEST_F(CompareWithApplied, PlantedFifoDeviceOrLinkIsNoAppliedCopy) {
 TEST_F(CompareWithApplied, FifoAsTheDownloadDoesNotBlock) {
     root.write("old/dev.xml", "<x/>");
     ASSERT_EQ(mkfifo((downloads + "/dev.xml").c_str(), 0600), 0);
-    compare_with_applied_in((downloads + "/dev.xml").c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/dev.xml").c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + downloads + "/dev.xml..."});
 }
 
@@ -173,7 +173,7 @@ TEST_F(CompareWithApplied, PathsWithoutAFileNameAreNotCompared) {
     // parent.
     for (const std::string &path : {downloads + "/.", downloads + "/..", std::string("/")}) {
         clear_recorded_events();
-        compare_with_applied_in(path.c_str(), applied.c_str());
+        compare_with_applied_using(path.c_str(), applied.c_str());
         EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + path + "..."}) << path;
     }
 }
@@ -187,12 +187,12 @@ TEST_F(CompareWithApplied, AppliedPathOfMoreThan259CharactersIsNotCut) {
     root.write("old/" + cut_base, "<x/>");
     root.write("new/" + cut_base, "<x/>");
     std::string local = downloads + "/" + base;
-    compare_with_applied_in(local.c_str(), applied.c_str());
+    compare_with_applied_using(local.c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{"Cfgwatch failed to open " + local + "..."});
 
     // One character fewer fits exactly and is compared.
     clear_recorded_events();
-    compare_with_applied_in((downloads + "/" + cut_base).c_str(), applied.c_str());
+    compare_with_applied_using((downloads + "/" + cut_base).c_str(), applied.c_str());
     EXPECT_EQ(recorded_events(), events{unchanged});
 }
 

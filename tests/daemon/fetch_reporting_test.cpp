@@ -21,15 +21,15 @@ class FetchReportingPath : public ::testing::Test {
         keep_wget_on_loopback(root.path() + "/wgetrc");
     }
 
-    int fetch(const std::string &name, const std::string &server) {
-        return fetch_file_reporting_path(settings.get(), name.c_str(), server.c_str(),
-                                         downloads.c_str(), local_path);
+    bool fetch(const std::string &name, const std::string &server) {
+        return fetch_file_using(settings.get(), name.c_str(), server.c_str(), downloads.c_str(),
+                                local_path);
     }
 
     temp_dir root;
     std::string downloads = root.file("new");
     std::unique_ptr<nvcfg> settings = blank_settings();
-    char local_path[FETCH_LOCAL_PATH_CAPACITY] = "left over";
+    char local_path[LOCAL_PATH_CAPACITY] = "left over";
 };
 
 } // namespace
@@ -38,7 +38,7 @@ TEST_F(FetchReportingPath, ReportsTheBaseNameUnderTheDirectory) {
     http_server server([](const http_request &request) {
         return request.target == "/cfg/sub/a.xml" ? http_ok("<a/>") : http_not_found();
     });
-    EXPECT_EQ(fetch("cfg/sub/a.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("cfg/sub/a.xml", server.url()));
     EXPECT_EQ(std::string(local_path), downloads + "/a.xml");
     EXPECT_EQ(read_file(local_path), "<a/>");
 }
@@ -48,20 +48,23 @@ TEST_F(FetchReportingPath, RefusedNamesReportNoPath) {
          {std::string("cfg/"), std::string(""), std::string(".."), std::string(300, 'x')}) {
         SCOPED_TRACE(name);
         std::snprintf(local_path, sizeof local_path, "left over");
-        EXPECT_EQ(fetch(name, "http://127.0.0.1:9"), 0);
+        EXPECT_FALSE(fetch(name, "http://127.0.0.1:9"));
         EXPECT_EQ(std::string(local_path), "");
     }
     settings->autoprov_use_tftp = 1;
     std::snprintf(local_path, sizeof local_path, "left over");
-    EXPECT_EQ(fetch("dir/a.xml", "127.0.0.1:9"), 0);
+    EXPECT_FALSE(fetch("dir/a.xml", "127.0.0.1:9"));
     EXPECT_EQ(std::string(local_path), "");
 }
 
-TEST_F(FetchReportingPath, ReportsWhatTheOtherFormsStoreAlike) {
-    http_server server([](const http_request &) { return http_ok("<b/>"); });
-    EXPECT_EQ(fetch_file_into(settings.get(), "x/b.xml", server.url().c_str(), downloads.c_str()),
-              1);
-    EXPECT_EQ(read_file(downloads + "/b.xml"), "<b/>");
-    EXPECT_EQ(fetch("y/b.xml", server.url()), 1);
+TEST_F(FetchReportingPath, NamesWithTheSameBaseNameAreStoredAlike) {
+    http_server server([](const http_request &request) {
+        return http_ok(request.target == "/x/b.xml" ? "<x/>" : "<y/>");
+    });
+    EXPECT_TRUE(fetch("x/b.xml", server.url()));
     EXPECT_EQ(std::string(local_path), downloads + "/b.xml");
+    EXPECT_EQ(read_file(downloads + "/b.xml"), "<x/>");
+    EXPECT_TRUE(fetch("y/b.xml", server.url()));
+    EXPECT_EQ(std::string(local_path), downloads + "/b.xml");
+    EXPECT_EQ(read_file(downloads + "/b.xml"), "<y/>");
 }

@@ -61,8 +61,10 @@ class Fetch : public ::testing::Test {
         keep_wget_on_loopback(root.path() + "/wgetrc");
     }
 
-    int fetch(const std::string &name, const std::string &server) {
-        return fetch_file_into(settings.get(), name.c_str(), server.c_str(), downloads.c_str());
+    bool fetch(const std::string &name, const std::string &server) {
+        char local_path[LOCAL_PATH_CAPACITY];
+        return fetch_file_using(settings.get(), name.c_str(), server.c_str(), downloads.c_str(),
+                                local_path);
     }
 
     // Serves the files in `files` by request target; 404 for anything else.
@@ -85,7 +87,7 @@ TEST_F(Fetch, DownloadsIntoACreatedDirectory) {
     files["/prov/001a2b3c4d5e.xml"] = "<cfg>1</cfg>\n";
     http_server server = serve_files();
     ASSERT_FALSE(file_exists(downloads));
-    EXPECT_EQ(fetch("001a2b3c4d5e.xml", server.url() + "/prov"), 1);
+    EXPECT_TRUE(fetch("001a2b3c4d5e.xml", server.url() + "/prov"));
     EXPECT_EQ(read_file(downloads + "/001a2b3c4d5e.xml"), "<cfg>1</cfg>\n");
     EXPECT_EQ(targets(server), (std::vector<std::string>{"/prov/001a2b3c4d5e.xml"}));
     EXPECT_EQ(recorded_events(), events{});
@@ -94,7 +96,7 @@ TEST_F(Fetch, DownloadsIntoACreatedDirectory) {
 TEST_F(Fetch, WholeNameInTheUrlBaseNameLocally) {
     files["/cfg/a.xml"] = "<a/>";
     http_server server = serve_files();
-    EXPECT_EQ(fetch("cfg/a.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("cfg/a.xml", server.url()));
     EXPECT_EQ(read_file(downloads + "/a.xml"), "<a/>");
     EXPECT_EQ(targets(server), (std::vector<std::string>{"/cfg/a.xml"}));
 }
@@ -102,7 +104,7 @@ TEST_F(Fetch, WholeNameInTheUrlBaseNameLocally) {
 TEST_F(Fetch, DoubleSlashOfThePrefixModeReachesTheServer) {
     files["/cfg//001a2b3c4d5e.xml"] = "<b/>";
     http_server server = serve_files();
-    EXPECT_EQ(fetch("cfg//001a2b3c4d5e.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("cfg//001a2b3c4d5e.xml", server.url()));
     EXPECT_EQ(read_file(downloads + "/001a2b3c4d5e.xml"), "<b/>");
 }
 
@@ -111,7 +113,7 @@ TEST_F(Fetch, OverwritesAnEarlierDownload) {
     http_server server = serve_files();
     ASSERT_EQ(mkdir(downloads.c_str(), 0700), 0);
     root.write("new/a.xml", "old old old");
-    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("a.xml", server.url()));
     EXPECT_EQ(read_file(downloads + "/a.xml"), "new");
 }
 
@@ -119,7 +121,7 @@ TEST_F(Fetch, MissingFileFailsAndLeavesNoLocalFile) {
     http_server server = serve_files();
     ASSERT_EQ(mkdir(downloads.c_str(), 0700), 0);
     root.write("new/a.xml", "stale");
-    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_FALSE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{wget_failed});
     EXPECT_FALSE(file_exists(downloads + "/a.xml"));
 }
@@ -127,7 +129,7 @@ TEST_F(Fetch, MissingFileFailsAndLeavesNoLocalFile) {
 TEST_F(Fetch, PartialDownloadIsDeleted) {
     http_server server(
         [](const http_request &) { return http_cut_short(std::string(100, 'p'), 100000); });
-    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_FALSE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{wget_failed});
     EXPECT_FALSE(file_exists(downloads + "/a.xml"));
     EXPECT_EQ(server.requests().size(), 1u);
@@ -140,7 +142,7 @@ TEST_F(Fetch, CredentialsAreSentWhenAUserIsSet) {
         return request.authorization == "Basic cGhvbmU6cGE1NQ==" ? http_ok("<secret/>")
                                                                  : http_unauthorized();
     });
-    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("a.xml", server.url()));
     EXPECT_EQ(read_file(downloads + "/a.xml"), "<secret/>");
     EXPECT_EQ(server.requests().back().authorization, "Basic cGhvbmU6cGE1NQ==");
     EXPECT_EQ(recorded_events(), events{});
@@ -151,7 +153,7 @@ TEST_F(Fetch, PasswordWithoutUserIsNeverSent) {
     http_server server([](const http_request &request) {
         return request.authorization.empty() ? http_unauthorized() : http_ok("<leak/>");
     });
-    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_FALSE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{wget_failed});
     for (const http_request &request : server.requests()) {
         EXPECT_EQ(request.authorization, "");
@@ -182,7 +184,7 @@ TEST_F(Fetch, EveryPasswordWithoutControlCharactersOrOuterBlanksArrivesExactly) 
     http_server server([&expected](const http_request &request) {
         return request.authorization == expected ? http_ok("<secret/>") : http_unauthorized();
     });
-    EXPECT_EQ(fetch("a.xml", server.url()), 1);
+    EXPECT_TRUE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{});
     EXPECT_EQ(server.requests().back().authorization, expected);
 }
@@ -194,13 +196,13 @@ TEST_F(Fetch, CredentialsThatWgetWouldChangeAreRefusedBeforeAnythingRuns) {
         set_text(settings->autoprov_http_user, "phone");
         set_text(settings->autoprov_http_password, password);
         clear_recorded_events();
-        EXPECT_EQ(fetch("a.xml", server.url()), 0) << password;
+        EXPECT_FALSE(fetch("a.xml", server.url())) << password;
         EXPECT_EQ(recorded_events(), events{refused_log}) << password;
     }
     set_text(settings->autoprov_http_user, "pho\nne");
     set_text(settings->autoprov_http_password, "pw");
     clear_recorded_events();
-    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_FALSE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{refused_log});
     EXPECT_EQ(server.requests().size(), 0u);
 }
@@ -217,7 +219,7 @@ TEST_F(Fetch, WithCredentialsARedirectionIsNotFollowed) {
         return "HTTP/1.1 302 Found\r\nLocation: " + location +
                "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     });
-    EXPECT_EQ(fetch("a.xml", server.url()), 0);
+    EXPECT_FALSE(fetch("a.xml", server.url()));
     EXPECT_EQ(recorded_events(), events{wget_failed});
     EXPECT_EQ(elsewhere.requests().size(), 0u);
     EXPECT_FALSE(file_exists(downloads + "/a.xml"));
@@ -236,12 +238,12 @@ TEST_F(Fetch, ShellMetacharactersInTheServerTextAreNotInterpreted) {
 TEST_F(Fetch, ServerTextThatReadsAsAnOptionIsRefused) {
     for (const char *server : {"-e", "--execute=x", "-"}) {
         clear_recorded_events();
-        EXPECT_EQ(fetch("a.xml", server), 0);
+        EXPECT_FALSE(fetch("a.xml", server));
         EXPECT_EQ(recorded_events(), events{invalid_server}) << server;
     }
     settings->autoprov_use_tftp = 1;
     clear_recorded_events();
-    EXPECT_EQ(fetch("a.xml", "-x"), 0);
+    EXPECT_FALSE(fetch("a.xml", "-x"));
     EXPECT_EQ(recorded_events(), events{invalid_server});
     EXPECT_FALSE(file_exists(downloads));
 }
@@ -250,7 +252,7 @@ TEST_F(Fetch, NamesWithoutAFileOfTheirOwnAreRefusedBeforeAnythingRuns) {
     http_server server = serve_files();
     for (const char *name : {"", "cfg/", ".", "..", "x/..", "x/.", "/"}) {
         clear_recorded_events();
-        EXPECT_EQ(fetch(name, server.url()), 0) << '"' << name << '"';
+        EXPECT_FALSE(fetch(name, server.url())) << '"' << name << '"';
         EXPECT_EQ(recorded_events(), events{invalid_filename}) << '"' << name << '"';
     }
     EXPECT_EQ(server.requests().size(), 0u);
@@ -261,7 +263,7 @@ TEST_F(Fetch, LocalPathOver255CharactersIsRefusedNotCut) {
     http_server server = serve_files();
     const size_t room = 255 - (downloads.size() + 1);
     const std::string too_long(room + 1, 'f');
-    EXPECT_EQ(fetch("dir/" + too_long, server.url()), 0);
+    EXPECT_FALSE(fetch("dir/" + too_long, server.url()));
     EXPECT_EQ(recorded_events(), events{invalid_filename});
     EXPECT_EQ(server.requests().size(), 0u);
 }
@@ -274,21 +276,21 @@ TEST_F(Fetch, LocalPathOfExactly255CharactersFits) {
     const size_t room = 255 - (downloads.size() + 1);
     const std::string saved = getenv("PATH");
     setenv("PATH", root.path().c_str(), 1);
-    int too_long = fetch(std::string(room + 1, 'f'), "127.0.0.1");
+    bool too_long = fetch(std::string(room + 1, 'f'), "127.0.0.1");
     events refused = recorded_events();
     clear_recorded_events();
-    int fits = fetch(std::string(room, 'f'), "127.0.0.1");
+    bool fits = fetch(std::string(room, 'f'), "127.0.0.1");
     setenv("PATH", saved.c_str(), 1);
-    EXPECT_EQ(too_long, 0);
+    EXPECT_FALSE(too_long);
     EXPECT_EQ(refused, events{invalid_filename});
-    EXPECT_EQ(fits, 0);
+    EXPECT_FALSE(fits);
     EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
 }
 
 TEST_F(Fetch, OverLongCommandLineIsNotRun) {
     http_server server = serve_files();
     const std::string name = std::string(600, 'd') + "/a.xml";
-    EXPECT_EQ(fetch(name, server.url()), 0);
+    EXPECT_FALSE(fetch(name, server.url()));
     EXPECT_EQ(recorded_events(), events{wget_failed});
     EXPECT_EQ(server.requests().size(), 0u);
     EXPECT_FALSE(file_exists(downloads + "/a.xml"));
@@ -299,7 +301,7 @@ TEST_F(Fetch, TftpRefusesNamesWithDirectoriesOrOptionsBeforeAnythingRuns) {
     for (const char *name :
          {"dir/0a1b2c3d4e5f.xml", "cfg//000000ef.xml", "-x.xml", "--help", "", ".", ".."}) {
         clear_recorded_events();
-        EXPECT_EQ(fetch(name, "127.0.0.1"), 0) << '"' << name << '"';
+        EXPECT_FALSE(fetch(name, "127.0.0.1")) << '"' << name << '"';
         EXPECT_EQ(recorded_events(), events{invalid_filename}) << '"' << name << '"';
     }
     EXPECT_FALSE(file_exists(downloads));
@@ -309,7 +311,7 @@ TEST_F(Fetch, TftpOverLongCommandLineIsNotRun) {
     settings->autoprov_use_tftp = 1;
     // The local path fits its 255 characters, the command line does not.
     const std::string server(300, '1');
-    EXPECT_EQ(fetch("a.xml", server), 0);
+    EXPECT_FALSE(fetch("a.xml", server));
     EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
     EXPECT_FALSE(file_exists(downloads + "/a.xml"));
 }
@@ -318,8 +320,8 @@ TEST_F(Fetch, TftpClientThatCannotBeStartedFails) {
     settings->autoprov_use_tftp = 1;
     const std::string saved = getenv("PATH");
     setenv("PATH", root.path().c_str(), 1);
-    int result = fetch("a.xml", "127.0.0.1");
+    bool result = fetch("a.xml", "127.0.0.1");
     setenv("PATH", saved.c_str(), 1);
-    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(result);
     EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
 }

@@ -1,5 +1,5 @@
 // Naming helpers: MAC text, base names, which names can be stored as files,
-// the naming mode, and bounded copying and formatting.
+// and the naming mode.
 #include "daemon/file_names.h"
 
 #include <gtest/gtest.h>
@@ -79,52 +79,14 @@ TEST(NamingMode, FromTheFileSetting) {
     EXPECT_EQ(naming_mode_of("/"), naming_mode::directory_prefix);
 }
 
-TEST(CopyTextField, StopsAtTheTerminatorOrTheFieldWidth) {
-    char field[8] = {'a', 'b', '\0', 'x', 'x', 'x', 'x', 'x'};
-    char text[16];
-    EXPECT_EQ(copy_text_field(text, sizeof text, field, sizeof field), 2u);
-    EXPECT_STREQ(text, "ab");
-
-    // A field without a terminator is read to its width and no further.
-    char full[24];
-    std::memset(full, 'f', sizeof full);
-    EXPECT_EQ(copy_text_field(text, sizeof text, full, 8), 8u);
-    EXPECT_STREQ(text, "ffffffff");
-
-    // What does not fit into the copy is cut, terminator kept.
-    EXPECT_EQ(copy_text_field(text, 5, full, sizeof full), 4u);
-    EXPECT_STREQ(text, "ffff");
-}
-
-TEST(FormatBounded, TellsWhetherTheTextWasCut) {
-    char buffer[8];
-    EXPECT_TRUE(format_bounded(buffer, sizeof buffer, "%s/%s", "ab", "cdef"));
-    EXPECT_STREQ(buffer, "ab/cdef");
-    EXPECT_FALSE(format_bounded(buffer, sizeof buffer, "%s/%s", "ab", "cdefg"));
-    EXPECT_STREQ(buffer, "ab/cdef");
-}
-
 TEST(NamesAFile, NamesWithControlCharactersAreRefused) {
     // Names come from downloaded files; a line feed in one would let the
     // server write log lines of its own.
     for (const char *name :
          {"a\nb.xml", "a\rb.xml", "\x1b[2Ja.xml", "a\x7f.xml", "dir\t/a.xml", "a.xml\x01"}) {
         EXPECT_FALSE(names_a_file(name)) << name;
-        EXPECT_TRUE(has_control_character(name)) << name;
     }
     for (const char *name : {"a b.xml", "\xc3\xa9t\xc3\xa9.xml", "~a.xml"}) {
         EXPECT_TRUE(names_a_file(name)) << name;
-        EXPECT_FALSE(has_control_character(name)) << name;
     }
-}
-
-TEST(PrintableCopy, MasksControlCharactersAndStaysInItsBuffer) {
-    char out[16];
-    printable_copy("a\nb\r\x7f\x1b"
-                   "c \xc3\xa9",
-                   out, sizeof out);
-    EXPECT_STREQ(out, "a?b???c \xc3\xa9");
-    char small[4];
-    printable_copy("abcdef", small, sizeof small);
-    EXPECT_STREQ(small, "abc");
 }

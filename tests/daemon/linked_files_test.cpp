@@ -51,16 +51,15 @@ std::string base_of(const std::string &name) {
     return name.substr(name.rfind('/') + 1);
 }
 
-int pretend_fetch(const nvcfg *record, const char *name, const char *server_text,
-                  char (&local_path)[FETCH_LOCAL_PATH_CAPACITY]) {
+bool pretend_fetch(const nvcfg *record, const char *name, const char *server_text,
+                   char (&local_path)[LOCAL_PATH_CAPACITY]) {
     if (use_real_fetch) {
-        return fetch_file_reporting_path(record, name, server_text, downloads->path().c_str(),
-                                         local_path);
+        return fetch_file_using(record, name, server_text, downloads->path().c_str(), local_path);
     }
     recorded_events().push_back("fetch " + std::string(name));
     auto file = served.find(name);
     if (file == served.end()) {
-        return 0;
+        return false;
     }
     auto other = stored_as.find(name);
     std::string base = other != stored_as.end() ? other->second : base_of(name);
@@ -69,7 +68,7 @@ int pretend_fetch(const nvcfg *record, const char *name, const char *server_text
         downloads->write(base, file->second);
     }
     std::snprintf(local_path, sizeof local_path, "%s", path.c_str());
-    return 1;
+    return true;
 }
 
 void compare_with_scratch_copies(const char *local_path) {
@@ -77,7 +76,7 @@ void compare_with_scratch_copies(const char *local_path) {
     std::string inside = downloads->path() + "/";
     recorded_events().push_back("compare " +
                                 (path.rfind(inside, 0) == 0 ? path.substr(inside.size()) : path));
-    compare_with_applied_in(local_path, applied->path().c_str());
+    compare_with_applied_using(local_path, applied->path().c_str());
     if (gone_after_compare.count(base_of(path)) != 0) {
         std::remove(local_path);
     }
@@ -142,8 +141,8 @@ class LinkedFiles : public ::testing::Test {
 
     void serve_main(const std::string &content) { serve_unchanged(main_name, content); }
 
-    int pass(const std::string &server_text = server) {
-        return run_provisioning_pass_with(settings.get(), server_text.c_str(), steps);
+    void pass(const std::string &server_text = server) {
+        run_provisioning_pass_using(settings.get(), server_text.c_str(), steps);
     }
 
     // The main file in default mode, found unchanged.
@@ -166,7 +165,7 @@ TEST_F(LinkedFiles, ListedFilesAreFetchedComparedAndParsedInOrder) {
     serve_main(config_with(entries({"a.xml", "b.xml"})));
     serve_unchanged("a.xml", "<a/>");
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               main_unchanged() + handled_unchanged("a.xml") + handled_unchanged("b.xml"));
 }
@@ -184,7 +183,7 @@ TEST_F(LinkedFiles, OnlyTheFirstTwentyOfTwentyFiveEntriesAreHandled) {
         }
     }
     serve_main(config_with(entries(names)));
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), expected);
 }
 
@@ -198,7 +197,7 @@ TEST_F(LinkedFiles, EntriesCountTowardsTheLimitWhetherOrNotTheyAreFound) {
         }
     }
     serve_main(config_with(entries(names)));
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), expected);
 }
 
@@ -215,7 +214,7 @@ TEST_F(LinkedFiles, OnlyEntriesOfTheFirstMiscSettingsAreHandled) {
     for (const char *name : {"root.xml", "a.xml", "nested.xml", "b.xml", "c.xml", "second.xml"}) {
         serve_unchanged(name, "<x/>");
     }
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() + handled_unchanged("a.xml") +
                                      handled_unchanged("b.xml") + handled_unchanged("c.xml"));
 }
@@ -224,7 +223,7 @@ TEST_F(LinkedFiles, ListedFilesOwnListsAreNotFollowed) {
     serve_main(config_with(entries({"a.xml"})));
     serve_unchanged("a.xml", config_with(entries({"deeper.xml"})));
     serve_unchanged("deeper.xml", "<x/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() + handled_unchanged("a.xml"));
 }
 
@@ -238,7 +237,7 @@ TEST_F(LinkedFiles, MainFileWithoutAListIsOnlyCompared) {
         clear_recorded_events();
         serve_main(content);
         serve_unchanged("a.xml", "<a/>");
-        EXPECT_EQ(pass(), 0);
+        pass();
         EXPECT_EQ(recorded_events(), main_unchanged());
     }
 }
@@ -259,7 +258,7 @@ TEST_F(LinkedFiles, MainFileThatDoesNotParseIsNeitherComparedNorFollowed) {
         served[main_name] = content;
         applied->write(main_name, "<config/>");
         serve_unchanged("a.xml", "<a/>");
-        EXPECT_EQ(pass(), 0);
+        pass();
         EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for " + main_name + " at " + server,
                                              "fetch " + main_name, could_not_parse}));
     }
@@ -272,7 +271,7 @@ TEST_F(LinkedFiles, FirstMacTokenIsReplacedInTheRequestAndTheStoredName) {
     serve_unchanged("001a2b3c4d5e-extra.xml", "<a/>");
     serve_unchanged("001a2b3c4d5e[macaddress].xml", "<b/>");
     serve_unchanged("dir-001a2b3c4d5e/[macaddress].xml", "<c/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() + handled_unchanged("001a2b3c4d5e-extra.xml") +
                                      handled_unchanged("001a2b3c4d5e[macaddress].xml") +
                                      handled_unchanged("dir-001a2b3c4d5e/[macaddress].xml") +
@@ -304,7 +303,7 @@ TEST_F(LinkedFiles, PrefixModeJoinsPrefixAndTextWithoutASlash) {
     serve_unchanged("cfg/x.xml", "<x/>");
     serve_unchanged("cfg//y.xml", "<y/>");
     serve_unchanged("cfg/sub/z.xml", "<z/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for cfg//" + main_name + " at " + server,
                       "fetch cfg//" + main_name, "compare " + main_name, unchanged}) +
@@ -317,7 +316,7 @@ TEST_F(LinkedFiles, NamedFileModeAsksForTheTextAlone) {
     served["dir/prov.xml"] = config_with(entries({"x.xml"}));
     applied->write("prov.xml", served["dir/prov.xml"]);
     serve_unchanged("x.xml", "<x/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for dir/prov.xml at " + server,
                                          "fetch dir/prov.xml", "compare prov.xml", unchanged}) +
                                      handled_unchanged("x.xml"));
@@ -326,7 +325,7 @@ TEST_F(LinkedFiles, NamedFileModeAsksForTheTextAlone) {
 TEST_F(LinkedFiles, MissingFileIsReportedAndTheWalkGoesOn) {
     serve_main(config_with(entries({"gone.xml", "b.xml"})));
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               main_unchanged() + missing("gone.xml") + handled_unchanged("b.xml"));
 }
@@ -336,7 +335,7 @@ TEST_F(LinkedFiles, ChangedListedFileRequestsResetBeforeTheNextEntryIsFetched) {
     served["a.xml"] = "<a>2</a>";
     applied->write("a.xml", "<a>1</a>");
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() +
                                      (events{looking("a.xml"), "fetch a.xml", "compare a.xml",
                                              different, reset_event}) +
@@ -346,7 +345,7 @@ TEST_F(LinkedFiles, ChangedListedFileRequestsResetBeforeTheNextEntryIsFetched) {
 TEST_F(LinkedFiles, ListedFileWithoutAppliedCopyCountsAsChanged) {
     serve_main(config_with(entries({"new.xml"})));
     served["new.xml"] = "<n/>";
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(
         recorded_events(),
         main_unchanged() +
@@ -358,7 +357,7 @@ TEST_F(LinkedFiles, ChangedMainFileStillHasItsListWalked) {
     served[main_name] = config_with(entries({"a.xml"}));
     applied->write(main_name, config_with(""));
     serve_unchanged("a.xml", "<a/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for " + main_name + " at " + server, "fetch " + main_name,
                       "compare " + main_name, different, reset_event}) +
@@ -374,7 +373,7 @@ TEST_F(LinkedFiles, ListedFileThatIsNotXmlIsSkippedWithoutComparison) {
         applied->write(name, "<x/>");
     }
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     events expected = main_unchanged();
     for (const char *name : {"junk.xml", "empty.xml", "cut.xml"}) {
         expected = expected + events{looking(name), "fetch " + std::string(name), could_not_parse};
@@ -387,7 +386,7 @@ TEST_F(LinkedFiles, ListedFileThatCannotBeLoadedIsSkippedWithoutComparison) {
     served["a.xml"] = "<a/>";
     reported_missing.insert("a.xml");
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() +
                                      (events{looking("a.xml"), "fetch a.xml", could_not_parse}) +
                                      handled_unchanged("b.xml"));
@@ -398,7 +397,7 @@ TEST_F(LinkedFiles, ListedFileGoneAfterItsComparisonEndsThePass) {
     serve_unchanged("a.xml", "<a/>");
     serve_unchanged("b.xml", "<b/>");
     gone_after_compare.insert("a.xml");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               main_unchanged() + handled_unchanged("a.xml") + (events{could_not_parse}));
 }
@@ -409,14 +408,14 @@ TEST_F(LinkedFiles, MainFileIsParsedOnceBeforeItsComparison) {
     serve_main(config_with(entries({"a.xml"})));
     serve_unchanged("a.xml", "<a/>");
     gone_after_compare.insert(main_name);
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() + handled_unchanged("a.xml"));
 }
 
 TEST_F(LinkedFiles, MainFileThatCannotBeLoadedIsNotCompared) {
     serve_main(config_with(entries({"a.xml"})));
     reported_missing.insert(main_name);
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for " + main_name + " at " + server,
                                          "fetch " + main_name, could_not_parse}));
 }
@@ -430,7 +429,7 @@ TEST_F(LinkedFiles, TheFileTheFetchStoredIsTheOneComparedAndParsed) {
     applied->write("stored-elsewhere.xml", "<a/>");
     stored_as[main_name] = "main-stored.xml";
     applied->write("main-stored.xml", served[main_name]);
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for " + main_name + " at " + server, "fetch " + main_name,
                       "compare main-stored.xml", unchanged, looking("a.xml"), "fetch a.xml",
@@ -441,11 +440,11 @@ TEST_F(LinkedFiles, NameTooLongForTheRemoteNameIsRefusedNotCut) {
     // Cut short, the name could ask for some other file; the next entry is
     // still handled.
     std::string long_name = std::string(600, 'n') + ".xml";
-    std::string cut = long_name.substr(0, PASS_NAME_CAPACITY - 1);
+    std::string cut = long_name.substr(0, REMOTE_NAME_CAPACITY - 1);
     serve_main(config_with(entries({long_name, "b.xml"})));
     served[cut] = "<cut/>";
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), main_unchanged() +
                                      (events{looking(cut), invalid_filename, not_found(cut)}) +
                                      handled_unchanged("b.xml"));
@@ -455,10 +454,10 @@ TEST_F(LinkedFiles, PrefixAndTextTogetherTooLongAreRefused) {
     set_text(settings->autoprov_file, std::string(100, 'p') + "/");
     std::string prefix = std::string(100, 'p') + "/";
     std::string text = std::string(420, 't');
-    std::string cut = (prefix + text).substr(0, PASS_NAME_CAPACITY - 1);
+    std::string cut = (prefix + text).substr(0, REMOTE_NAME_CAPACITY - 1);
     served[prefix + "/" + main_name] = config_with(entries({text}));
     applied->write(main_name, served[prefix + "/" + main_name]);
-    EXPECT_EQ(pass(), 0);
+    pass();
     events seen = recorded_events();
     ASSERT_EQ(seen.size(), 7u);
     EXPECT_EQ((events{seen.begin() + 4, seen.end()}),
@@ -502,7 +501,7 @@ TEST_F(LinkedNames, EmptyTextInPrefixModeIsRefused) {
     served["cfg//" + main_name] = config_with(entries({"", "b.xml"}));
     applied->write(main_name, served["cfg//" + main_name]);
     serve_unchanged("cfg/b.xml", "<b/>");
-    EXPECT_EQ(pass(http->url()), 0);
+    pass(http->url());
     EXPECT_EQ(
         recorded_events(),
         (events{"Cfgwatch looking for cfg//" + main_name + " at " + http->url(),
@@ -517,7 +516,7 @@ TEST_F(LinkedNames, NamesThatLeaveTheDirectoryAreStoredInsideIt) {
     serve_unchanged("up.xml", "<u/>");
     serve_unchanged("etc/passwd", "<p/>");
     serve_unchanged("-O.xml", "<o/>");
-    EXPECT_EQ(pass(http->url()), 0);
+    pass(http->url());
     const std::string at = http->url();
     EXPECT_EQ(
         recorded_events(),
@@ -541,7 +540,7 @@ TEST_F(LinkedNames, NameWhoseStoredPathWouldNotFitIsRefused) {
     served[long_base] = "<l/>";
     serve_unchanged("b.xml", "<b/>");
     const std::string at = http->url();
-    EXPECT_EQ(pass(at), 0);
+    pass(at);
     EXPECT_EQ(recorded_events(),
               (events{"Cfgwatch looking for " + main_name + " at " + at, "compare " + main_name,
                       unchanged, looking(long_base, at), invalid_filename, not_found(long_base),
@@ -561,7 +560,7 @@ TEST_F(LinkedFiles, DocumentsPastTheParseBudgetAreNeitherComparedNorFollowed) {
     served["dense.xml"] = dense;
     applied->write("dense.xml", "<r/>");
     serve_unchanged("b.xml", "<b/>");
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(),
               main_unchanged() +
                   (events{looking("dense.xml"), "fetch dense.xml", could_not_parse}) +
@@ -569,7 +568,7 @@ TEST_F(LinkedFiles, DocumentsPastTheParseBudgetAreNeitherComparedNorFollowed) {
 
     clear_recorded_events();
     served[main_name] = dense;
-    EXPECT_EQ(pass(), 0);
+    pass();
     EXPECT_EQ(recorded_events(), (events{"Cfgwatch looking for " + main_name + " at " + server,
                                          "fetch " + main_name, could_not_parse}));
 }

@@ -45,8 +45,10 @@ class TftpFetch : public ::testing::Test {
         ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     }
 
-    int fetch(const std::string &name, const std::string &server) {
-        return fetch_file_into(settings.get(), name.c_str(), server.c_str(), downloads.c_str());
+    bool fetch(const std::string &name, const std::string &server) {
+        char local_path[LOCAL_PATH_CAPACITY];
+        return fetch_file_using(settings.get(), name.c_str(), server.c_str(), downloads.c_str(),
+                                local_path);
     }
 
     temp_dir root;
@@ -66,7 +68,7 @@ TEST_F(TftpFetch, DownloadsTheNamedFileIntoTheDirectory) {
     serve("001a2b3c4d5e.xml", content);
     tftp_server server(served);
     ASSERT_TRUE(server.started());
-    EXPECT_EQ(fetch("001a2b3c4d5e.xml", server.address()), 1);
+    EXPECT_TRUE(fetch("001a2b3c4d5e.xml", server.address()));
     EXPECT_EQ(read_file(downloads + "/001a2b3c4d5e.xml"), content);
     EXPECT_EQ(recorded_events(), events{});
 }
@@ -74,7 +76,7 @@ TEST_F(TftpFetch, DownloadsTheNamedFileIntoTheDirectory) {
 TEST_F(TftpFetch, MissingFileIsAFailedCall) {
     tftp_server server(served);
     ASSERT_TRUE(server.started());
-    EXPECT_EQ(fetch("000000ef.xml", server.address()), 0);
+    EXPECT_FALSE(fetch("000000ef.xml", server.address()));
     EXPECT_EQ(recorded_events(), events{"Cfgwatch error: TFTP call failed\n"});
     EXPECT_FALSE(file_exists(downloads + "/000000ef.xml"));
 }

@@ -2,7 +2,7 @@
 // time-of-day parse and match, the idle marker, and one tick's order.
 #include "daemon/triggers.h"
 
-#include "daemon/lease_reader.h"
+#include "daemon/discovery.h"
 #include "support/log_recorder.h"
 #include "support/settings.h"
 #include "support/temp_dir.h"

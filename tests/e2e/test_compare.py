@@ -6,13 +6,10 @@ import unittest
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, RESET_LINE
 from servers import HttpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      NO_CHANGES_FOUND as UNCHANGED, FILE_IS_DIFFERENT as DIFFERENT,
+                      COULD_NOT_PARSE, FILE_IS_LARGER as LARGER)
 
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-UNCHANGED = "Cfgwatch: no changes found."
-DIFFERENT = "Cfgwatch: The new autoprovisioning file is different. Rebooting device."
-COULD_NOT_PARSE = "Cfgwatch error: could not parse autoprov file"
-LARGER = "Cfgwatch: The new autoprovisioning file is larger than the old. Rebooting device."
 APPLIED = b"<config><MiscSettings/><v>1</v></config>\n"
 
 

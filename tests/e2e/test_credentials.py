@@ -8,11 +8,11 @@ import unittest
 
 from harness import DaemonTest, MAC, MAC_FILE
 from servers import HttpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      WGET_CALL_FAILED as WGET_FAILED, NO_CHANGES_FOUND, MAIN_FILE_NOT_DOWNLOADED,
+                      INVALID_HTTP_CREDENTIALS)
 
 CONTENT = b"<config><MiscSettings/></config>\n"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
 # Blanks, '#', '=', quotes, a backslash and bytes past ASCII: wget's
 # start-up file takes them all literally.
 PASSWORD = "s3cr=t #p\"a'ss\\w\xe9rd"
@@ -45,7 +45,7 @@ class CredentialsTest(DaemonTest):
         with HttpServer({MAC_FILE: CONTENT}, user=USER, password=PASSWORD) as server:
             run = self.check_once(server.url)
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, server.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, server.url), NO_CHANGES_FOUND])
         self.assertIn(("/" + MAC_FILE, basic(USER, PASSWORD)), server.requests)
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
         self.assertInNoArgumentList(run, "s3cr=t")
@@ -60,7 +60,7 @@ class CredentialsTest(DaemonTest):
                 run = self.check_once(server.url, autoprov_file=MAC_FILE)
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (MAC_FILE, server.url), WGET_FAILED,
-            "Cfgwatch error: could not download autoprov file"])
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertIn(("/" + MAC_FILE, basic(USER, PASSWORD)), server.requests)
         self.assertEqual([authorization for _, authorization in elsewhere.requests
                           if authorization is not None], [])
@@ -71,8 +71,8 @@ class CredentialsTest(DaemonTest):
             run = self.check_once(server.url, autoprov_http_password=" padded ",
                                   autoprov_file=MAC_FILE)
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, server.url), "Cfgwatch error: Invalid HTTP credentials\n",
-            "Cfgwatch error: could not download autoprov file"])
+            IDLE, LOOKING % (MAC_FILE, server.url), INVALID_HTTP_CREDENTIALS,
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertEqual(server.requests, [])
         self.assertNotIn("wget", [argv[0] for argv, _ in run.programs()])
 

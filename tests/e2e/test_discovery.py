@@ -6,11 +6,10 @@ import unittest
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE, lease, vendor_hex
 from servers import HttpServer
+from messages import (FOUND_SERVER_IN_OPTION as FOUND, LOOKING_FOR_MAIN_FILE as LOOKING,
+                      IDLE_TEN_MINUTES as IDLE, NO_CHANGES_FOUND, WGET_CALL_FAILED)
 
 CONTENT = b"<config><MiscSettings/></config>\n"
-FOUND = "Cfgwatch: Found server in option %d: %s"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
 SETTINGS = {"autoprov_idle_minutes": 10, "mac_address": MAC}
 
 
@@ -35,7 +34,7 @@ class DiscoveryTest(DaemonTest):
                          tftp_address=address(announced), tftp_name=address(announced))
             run = self.check_once(text, {"autoprov_server": configured.url})
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, configured.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, configured.url), NO_CHANGES_FOUND])
         self.assertEqual(configured.paths(), ["/" + MAC_FILE])
         self.assertEqual(announced.paths(), [])
         self.assertEqual(run.lease_calls, [], "the lease was looked at")
@@ -46,7 +45,7 @@ class DiscoveryTest(DaemonTest):
             run = self.check_once(lease(vendor=vendor_hex(url)))
         # The sub-option type and the length byte are not printable and vanish.
         self.assertEqual(run.messages(), [
-            IDLE, FOUND % (43, url), LOOKING % (MAC_FILE, url), "Cfgwatch: no changes found."])
+            IDLE, FOUND % (43, url), LOOKING % (MAC_FILE, url), NO_CHANGES_FOUND])
         # wget folds the URL's own slash and the one the daemon adds.
         self.assertEqual(server.paths(), ["/" + MAC_FILE])
 
@@ -72,7 +71,7 @@ class DiscoveryTest(DaemonTest):
             run = self.check_once(lease(www=address(server) + " 127.0.0.1:9"))
         self.assertEqual(run.messages(), [
             IDLE, FOUND % (72, address(server)), LOOKING % (MAC_FILE, address(server)),
-            "Cfgwatch: no changes found."])
+            NO_CHANGES_FOUND])
         self.assertEqual(server.paths(), ["/" + MAC_FILE])
 
     def test_option_150(self):
@@ -100,7 +99,7 @@ class DiscoveryTest(DaemonTest):
         for option, server in ((43, s43.url), (72, address(s72)), (150, address(s150)),
                                (66, address(s66))):
             expected += [FOUND % (option, server), LOOKING % (MAC_FILE, server),
-                         "Cfgwatch: no changes found."]
+                         NO_CHANGES_FOUND]
         self.assertEqual(run.messages(), expected)
         for server in (s43, s72, s150, s66):
             self.assertEqual(server.paths(), ["/" + MAC_FILE])
@@ -119,8 +118,8 @@ class DiscoveryTest(DaemonTest):
         run = self.check_once(lease(tftp_name=""))
         self.assertEqual(run.messages(), [
             IDLE, FOUND % (66, ""),
-            LOOKING % (MAC_FILE, ""), "Cfgwatch error: wget call failed\n",
-            LOOKING % (DEFAULT_FILE, ""), "Cfgwatch error: wget call failed\n"])
+            LOOKING % (MAC_FILE, ""), WGET_CALL_FAILED,
+            LOOKING % (DEFAULT_FILE, ""), WGET_CALL_FAILED])
 
     def test_no_lease_no_pass(self):
         run = self.check_once(None)

@@ -8,13 +8,11 @@ import unittest
 from harness import DaemonTest, MAC
 from servers import HttpServer, TftpServer
 from streaming_servers import StreamingHttpServer, StreamingTftpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      MAIN_FILE_NOT_DOWNLOADED as NOT_DOWNLOADED, WGET_CALL_FAILED as WGET_FAILED,
+                      TFTP_CALL_FAILED as TFTP_FAILED, NO_CHANGES_FOUND)
 
 NAME = "prov.xml"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-NOT_DOWNLOADED = "Cfgwatch error: could not download autoprov file"
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
-TFTP_FAILED = "Cfgwatch error: TFTP call failed\n"
 CAP = 8 * 1024 * 1024
 
 
@@ -64,7 +62,7 @@ class SizeCapTest(DaemonTest):
                 with self.subTest(transport=transport):
                     run = self.check(server_text, old={NAME: exact}, autoprov_use_tftp=transport)
                     self.assertEqual(run.messages(), [
-                        IDLE, LOOKING % (NAME, server_text), "Cfgwatch: no changes found."])
+                        IDLE, LOOKING % (NAME, server_text), NO_CHANGES_FOUND])
                     self.assertEqual(len(run.new[NAME]), CAP)
                     self.assertTrue(run.new[NAME] == exact)
             os.makedirs(os.path.join(tftp_root, "larger"))

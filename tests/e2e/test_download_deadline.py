@@ -10,11 +10,11 @@ import unittest
 
 from harness import DaemonTest, MAC
 from streaming_servers import StreamingHttpServer, StreamingTftpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      MAIN_FILE_NOT_DOWNLOADED as NOT_DOWNLOADED, WGET_CALL_FAILED,
+                      TFTP_CALL_FAILED)
 
 NAME = "prov.xml"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-NOT_DOWNLOADED = "Cfgwatch error: could not download autoprov file"
 DEADLINE_SECONDS = 120
 SIGTERM_ENDED = "signal 15"
 
@@ -79,9 +79,9 @@ class DeadlineTest(DaemonTest):
         http_run.server_text = http.url
         tftp_run.server_text = tftp.address
         self.assertCutOffAtTheDeadline(http_run, http_seconds, "wget",
-                                       "Cfgwatch error: wget call failed\n")
+                                       WGET_CALL_FAILED)
         self.assertCutOffAtTheDeadline(tftp_run, tftp_seconds, "minimumTFTP.py",
-                                       "Cfgwatch error: TFTP call failed\n")
+                                       TFTP_CALL_FAILED)
         # Both servers were still sending when the client went away.
         self.assertEqual(http.paths, ["/" + NAME])
         self.assertTrue(http.client_left.is_set() or http.sent < http.limit)

@@ -7,13 +7,11 @@ import urllib.parse
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE, lease, vendor_hex
 from servers import HttpServer, TftpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE, INVALID_SERVER,
+                      WGET_CALL_FAILED as WGET_FAILED, TFTP_CALL_FAILED as TFTP_FAILED,
+                      NO_CHANGES_FOUND, INVALID_FILENAME, MAIN_FILE_NOT_DOWNLOADED)
 
 CONTENT = b"<config><MiscSettings/></config>\n"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-INVALID_SERVER = "Cfgwatch error: Invalid server\n"
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
-TFTP_FAILED = "Cfgwatch error: TFTP call failed\n"
 
 # Each piece would create a file of its own if any shell ever saw it.
 SHELL_PIECES = ";touch /tmp/pwned1;$(touch /tmp/pwned2)`touch /tmp/pwned3`|touch /tmp/pwned4" \
@@ -67,7 +65,7 @@ class HostileTextTest(DaemonTest):
             run = self.check_once(old={name: CONTENT}, autoprov_server=server.url,
                                   autoprov_file=name)
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (name, server.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (name, server.url), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {name: CONTENT})
 
     def test_tftp_server_text_with_shell_text(self):
@@ -88,7 +86,7 @@ class HostileTextTest(DaemonTest):
             run = self.check_once(old={name: CONTENT}, autoprov_use_tftp=1,
                                   autoprov_server=server.address, autoprov_file=name)
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (name, server.address), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (name, server.address), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {name: CONTENT})
         self.assertOneArgument(run, "minimumTFTP.py", name)
 
@@ -100,8 +98,8 @@ class HostileTextTest(DaemonTest):
             run = self.check_once(old={"-O.xml": CONTENT}, autoprov_use_tftp=1,
                                   autoprov_server=server.address, autoprov_file="-O.xml")
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % ("-O.xml", server.address), "Cfgwatch error: Invalid filename\n",
-            "Cfgwatch error: could not download autoprov file"])
+            IDLE, LOOKING % ("-O.xml", server.address), INVALID_FILENAME,
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertEqual(run.new, {})
 
     def test_http_file_name_with_leading_dash_is_only_part_of_the_url(self):
@@ -109,7 +107,7 @@ class HostileTextTest(DaemonTest):
             run = self.check_once(old={"-O.xml": CONTENT}, autoprov_server=server.url,
                                   autoprov_file="-O.xml")
         self.assertEqual(server.paths(), ["/-O.xml"])
-        self.assertEqual(run.messages()[-1], "Cfgwatch: no changes found.")
+        self.assertEqual(run.messages()[-1], NO_CHANGES_FOUND)
         self.assertEqual(run.new, {"-O.xml": CONTENT})
 
     def test_server_text_that_looks_like_an_option_is_refused(self):
@@ -134,7 +132,7 @@ class HostileTextTest(DaemonTest):
         run = self.check_once(autoprov_server="--execute=x", autoprov_file="prov.xml")
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("prov.xml", "--execute=x"), INVALID_SERVER,
-            "Cfgwatch error: could not download autoprov file"])
+            MAIN_FILE_NOT_DOWNLOADED])
 
 
 if __name__ == "__main__":

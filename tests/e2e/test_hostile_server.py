@@ -7,11 +7,9 @@ import unittest
 
 from harness import DaemonTest, MAC, MAC_FILE, RESET_LINE
 from servers import HttpServer
+from messages import (IDLE_TEN_MINUTES as IDLE, LOOKING_FOR_MAIN_FILE as LOOKING, COULD_NOT_PARSE,
+                      INVALID_FILENAME, NO_CHANGES_FOUND)
 
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-LOOKING = "Cfgwatch looking for %s at %s"
-COULD_NOT_PARSE = "Cfgwatch error: could not parse autoprov file"
-INVALID_FILENAME = "Cfgwatch error: Invalid filename\n"
 APPLIED = b"<config><MiscSettings><AutoprovFile>phone.xml</AutoprovFile></MiscSettings></config>\n"
 PORTAL = (b"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Wi-Fi sign-in</title>"
           b"</head><body><p>Please accept the terms<br><a href=/ok>Accept</a></body></html>\n")
@@ -59,7 +57,7 @@ class HostileServerTest(DaemonTest):
         run = self.check({MAC_FILE: APPLIED, "phone.xml": PORTAL},
                          {MAC_FILE: APPLIED, "phone.xml": b"<phone/>"})
         self.assertEqual(run.messages()[-3:], [
-            "Cfgwatch: no changes found.",
+            NO_CHANGES_FOUND,
             'Cfgwatch: Looking for "phone.xml" at "%s".' % self.server_url, COULD_NOT_PARSE])
         self.assertNoReset(run)
 
@@ -71,7 +69,7 @@ class HostileServerTest(DaemonTest):
         run = self.check({MAC_FILE: forged}, {MAC_FILE: forged})
         shown = "a.xml?" + RESET_LINE + "??Cfgwatch: no changes found."
         self.assertEqual(run.messages()[2:], [
-            "Cfgwatch: no changes found.",
+            NO_CHANGES_FOUND,
             'Cfgwatch: Looking for "%s" at "%s".' % (shown, self.server_url),
             INVALID_FILENAME, '"%s" File not found.' % shown])
         self.assertNoReset(run)
@@ -92,7 +90,7 @@ class HostileServerTest(DaemonTest):
         # The budget is the document's: one large entity, used once, is fine.
         document = entity_bomb(1, 9000)
         run = self.check({MAC_FILE: document}, {MAC_FILE: document})
-        self.assertEqual(run.messages()[-1], "Cfgwatch: no changes found.")
+        self.assertEqual(run.messages()[-1], NO_CHANGES_FOUND)
 
 
 if __name__ == "__main__":

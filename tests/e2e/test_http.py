@@ -8,11 +8,10 @@ import unittest
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE
 from servers import HttpServer, self_signed_certificate
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      WGET_CALL_FAILED as WGET_FAILED, NO_CHANGES_FOUND, MAIN_FILE_NOT_DOWNLOADED)
 
 CONTENT = b"<config><MiscSettings/></config>\n"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
 
 
 def basic(user, password):
@@ -33,7 +32,7 @@ class HttpTest(DaemonTest):
         with HttpServer({MAC_FILE: CONTENT}) as server:
             run = self.check_once(server.url, old={MAC_FILE: CONTENT})
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, server.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, server.url), NO_CHANGES_FOUND])
         self.assertEqual(server.requests, [("/" + MAC_FILE, None)])
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
 
@@ -44,7 +43,7 @@ class HttpTest(DaemonTest):
             self.assertTrue(url.startswith("https://127.0.0.1:"))
             run = self.check_once(url, old={MAC_FILE: CONTENT})
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, url), NO_CHANGES_FOUND])
         self.assertEqual(server.paths(), ["/some/prefix/" + MAC_FILE])
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
 
@@ -53,7 +52,7 @@ class HttpTest(DaemonTest):
             run = self.check_once(server.url, old={DEFAULT_FILE: CONTENT})
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (MAC_FILE, server.url), WGET_FAILED,
-            LOOKING % (DEFAULT_FILE, server.url), "Cfgwatch: no changes found."])
+            LOOKING % (DEFAULT_FILE, server.url), NO_CHANGES_FOUND])
         self.assertEqual(server.paths(), ["/" + MAC_FILE, "/" + DEFAULT_FILE])
         # The failed download left nothing behind.
         self.assertEqual(run.new, {DEFAULT_FILE: CONTENT})
@@ -72,7 +71,7 @@ class HttpTest(DaemonTest):
             run = self.check_once(server.url, old={MAC_FILE: CONTENT},
                                   autoprov_http_user="phone", autoprov_http_password="s3cret")
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, server.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, server.url), NO_CHANGES_FOUND])
         self.assertIn(("/" + MAC_FILE, basic("phone", "s3cret")), server.requests)
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
 
@@ -103,7 +102,7 @@ class HttpTest(DaemonTest):
         self.assertEqual(server.paths(), ["/cfg//" + MAC_FILE, "/cfg//" + DEFAULT_FILE])
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("cfg//" + MAC_FILE, server.url), WGET_FAILED,
-            LOOKING % ("cfg//" + DEFAULT_FILE, server.url), "Cfgwatch: no changes found."])
+            LOOKING % ("cfg//" + DEFAULT_FILE, server.url), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {DEFAULT_FILE: CONTENT})
 
     def test_named_file_with_directory_part(self):
@@ -111,7 +110,7 @@ class HttpTest(DaemonTest):
             run = self.check_once(server.url, old={"a.xml": CONTENT}, autoprov_file="cfg/a.xml")
         self.assertEqual(server.paths(), ["/cfg/a.xml"])
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % ("cfg/a.xml", server.url), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % ("cfg/a.xml", server.url), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {"a.xml": CONTENT})
 
     def test_named_file_missing_no_mac_attempt(self):
@@ -120,7 +119,7 @@ class HttpTest(DaemonTest):
         self.assertEqual(server.paths(), ["/prov.xml"])
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("prov.xml", server.url), WGET_FAILED,
-            "Cfgwatch error: could not download autoprov file"])
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertEqual(run.new, {})
 
     def test_partial_download_is_deleted(self):
@@ -134,7 +133,7 @@ class HttpTest(DaemonTest):
         with HttpServer({MAC_FILE: CONTENT}) as server:
             run = self.check_once(server.url, old={MAC_FILE: CONTENT},
                                   new={MAC_FILE: b"stale download from an earlier pass\n"})
-        self.assertEqual(run.messages()[-1], "Cfgwatch: no changes found.")
+        self.assertEqual(run.messages()[-1], NO_CHANGES_FOUND)
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
 
 

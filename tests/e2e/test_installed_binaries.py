@@ -4,7 +4,11 @@ programs and the daemon's exported symbols."""
 import os
 import re
 import subprocess
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
+import elf_facts  # noqa: E402
 
 import harness
 
@@ -17,19 +21,7 @@ SANITIZER_LIBRARY = re.compile(r"^lib(asan|ubsan)\.so(\.\d+)*$")
 
 
 def needed(path):
-    out = subprocess.run(["readelf", "-d", path], capture_output=True, text=True,
-                         check=True).stdout
-    return re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", out)
-
-
-def header_functions():
-    """Every function that the XML library's public header declares."""
-    with open(os.path.join(os.environ["E2E_SOURCE_DIR"], "xml", "ezxml.h")) as f:
-        text = f.read()
-    text = re.sub(r"/\*.*?\*/", "", text, flags=re.S)
-    text = re.sub(r"//[^\n]*", "", text)
-    text = "\n".join(line for line in text.split("\n") if not line.lstrip().startswith("#"))
-    return set(re.findall(r"\b(ezxml_\w+)\s*\(", text))
+    return elf_facts.needed_libraries("readelf", path)
 
 
 def defined_dynamic_symbols(path):
@@ -90,7 +82,7 @@ class InstalledBinariesTest(unittest.TestCase):
 
     def test_header_lists_the_library_functions(self):
         # Guards the header parsing below against silently finding nothing.
-        functions = header_functions()
+        functions = elf_facts.header_functions(os.environ["E2E_SOURCE_DIR"])
         for known in ("ezxml_parse_file", "ezxml_get", "ezxml_free", "ezxml_toxml",
                       "ezxml_tag_list", "ezxml_err"):
             self.assertIn(known, functions)
@@ -98,7 +90,7 @@ class InstalledBinariesTest(unittest.TestCase):
 
     def test_daemon_exports_exactly_the_library(self):
         symbols = defined_dynamic_symbols(harness.program("cfgwatch"))
-        expected = header_functions() | {"EZXML_NIL"}
+        expected = elf_facts.header_functions(os.environ["E2E_SOURCE_DIR"]) | {"EZXML_NIL"}
         missing = expected - set(symbols)
         self.assertEqual(missing, set(), "not exported")
         foreign = [s for s in symbols if s not in expected and not belongs_to_c_runtime(s)]

@@ -1,25 +1,27 @@
 """The files that a provisioning file lists in the AutoprovFile elements of its
 MiscSettings: fetched over TFTP and HTTP by the installed cfgwatch, compared
-with their applied copies and parsed, in the three naming modes."""
+with their applied copies and parsed, in the three naming modes.
+
+For whoever adds a case: the cases here repeat, one for one, what
+tests/daemon/linked_files_test.cpp already holds, and they stay. New cases do
+not: an end-to-end test shows the wiring (the installed program, the real
+downloaders and servers, the log and the reset request as the device sees
+them); the rules of the walk (names, limits, order, what ends it) belong to
+the unit tests, which show each rule faster and point at the step that broke
+it."""
 
 import unittest
 
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE, RESET_LINE
 from servers import HttpServer, TftpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING_MAIN, LOOKING_FOR_LISTED_FILE as LOOKING,
+                      LISTED_FILE_NOT_FOUND as NOT_FOUND, IDLE_TEN_MINUTES as IDLE, TIMER_FIRED,
+                      NO_CHANGES_FOUND as UNCHANGED, FILE_IS_DIFFERENT as DIFFERENT,
+                      FILE_IS_LARGER as LARGER, WGET_CALL_FAILED as WGET_FAILED,
+                      TFTP_CALL_FAILED as TFTP_FAILED, INVALID_FILENAME, COULD_NOT_PARSE)
 
-LOOKING_MAIN = "Cfgwatch looking for %s at %s"
-LOOKING = 'Cfgwatch: Looking for "%s" at "%s".'
-NOT_FOUND = '"%s" File not found.'
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-TIMER = "Cfgwatch: 1 minutes have passed, checking for autoprovisioning changes"
-UNCHANGED = "Cfgwatch: no changes found."
-DIFFERENT = "Cfgwatch: The new autoprovisioning file is different. Rebooting device."
-LARGER = "Cfgwatch: The new autoprovisioning file is larger than the old. Rebooting device."
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
-TFTP_FAILED = "Cfgwatch error: TFTP call failed\n"
-INVALID_FILENAME = "Cfgwatch error: Invalid filename\n"
-COULD_NOT_PARSE = "Cfgwatch error: could not parse autoprov file"
+TIMER = TIMER_FIRED % 1
 RESET = "<reset>"
 MAC_DIGITS = MAC_FILE[:-len(".xml")]
 

@@ -8,15 +8,12 @@ import unittest
 
 from harness import DaemonTest, MAC, MAC_FILE
 from servers import HttpServer, TftpServer
+from messages import MOVED_ASIDE, NO_CHANGES_FOUND as UNCHANGED, WGET_CALL_FAILED as WGET_FAILED
 
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-LOOKING = "Cfgwatch looking for %s at %s"
-UNCHANGED = "Cfgwatch: no changes found."
-WGET_FAILED = "Cfgwatch error: wget call failed\n"
 CONTENT = b"<config><MiscSettings/></config>\n"
 VICTIM = b"root:secret:0:0::/root:/bin/sh\n"
 VICTIMS = {"shadow": VICTIM, "phone.xml": VICTIM}
-MOVED_PREFIX = "Cfgwatch error: /tmp/new was not a private directory, moved it to /tmp/new.untrusted-"
+MOVED_PREFIX = MOVED_ASIDE % ("/tmp/new", "/tmp/new.untrusted-")
 
 
 class LocalAttackerTest(DaemonTest):

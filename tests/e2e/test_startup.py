@@ -4,6 +4,7 @@ import unittest
 
 import harness
 from harness import DaemonTest, START_LINE
+from messages import NO_TRIGGER_CAN_FIRE, PROVISIONING_DISABLED, SETTINGS_UNREADABLE
 
 
 class StartupRefusalTest(DaemonTest):
@@ -19,7 +20,7 @@ class StartupRefusalTest(DaemonTest):
     def test_missing_settings_record(self):
         run = self.run_daemon(record_file_missing=True, lease="TFTP_SERVER_NAME=127.0.0.1:9\n",
                               idle=True)
-        self.assertRefused(run, "Cfgwatch error: unable to access non-volatile configuration")
+        self.assertRefused(run, SETTINGS_UNREADABLE)
         self.assertFalse(run.new_dir_exists)
         self.assertTrue(run.idle_left)
 
@@ -27,24 +28,24 @@ class StartupRefusalTest(DaemonTest):
         run = self.run_daemon(record={"autoprov_disabled": 1, "autoprov_period": 1,
                                       "autoprov_idle_minutes": 10,
                                       "autoprov_time_of_day": "073000"})
-        self.assertRefused(run, "Cfgwatch disabled.")
+        self.assertRefused(run, PROVISIONING_DISABLED)
 
     def test_disabled_is_checked_before_the_triggers(self):
         run = self.run_daemon(record={"autoprov_disabled": 255})
-        self.assertRefused(run, "Cfgwatch disabled.")
+        self.assertRefused(run, PROVISIONING_DISABLED)
 
     def test_no_trigger_can_fire(self):
         run = self.run_daemon(record={"autoprov_period": 0, "autoprov_idle_minutes": 0,
                                       "autoprov_time_of_day": "0730"})
-        self.assertRefused(run, "Cfgwatch timeout will never hit.")
+        self.assertRefused(run, NO_TRIGGER_CAN_FIRE)
 
     def test_no_trigger_with_seven_character_time(self):
         run = self.run_daemon(record={"autoprov_time_of_day": "0730000"})
-        self.assertRefused(run, "Cfgwatch timeout will never hit.")
+        self.assertRefused(run, NO_TRIGGER_CAN_FIRE)
 
     def test_empty_record_never_hits(self):
         run = self.run_daemon(record={})
-        self.assertRefused(run, "Cfgwatch timeout will never hit.")
+        self.assertRefused(run, NO_TRIGGER_CAN_FIRE)
 
 
 class StartupAcceptedTest(DaemonTest):

@@ -7,11 +7,11 @@ import unittest
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, DEFAULT_FILE, RESET_LINE
 from servers import TftpServer
+from messages import (LOOKING_FOR_MAIN_FILE as LOOKING, IDLE_TEN_MINUTES as IDLE,
+                      TFTP_CALL_FAILED as TFTP_FAILED, NO_CHANGES_FOUND, MAIN_FILE_NOT_DOWNLOADED,
+                      INVALID_FILENAME, FILE_IS_DIFFERENT)
 
 CONTENT = b"<config><MiscSettings/></config>\n"
-LOOKING = "Cfgwatch looking for %s at %s"
-IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning changes"
-TFTP_FAILED = "Cfgwatch error: TFTP call failed\n"
 
 
 class TftpTest(DaemonTest):
@@ -34,7 +34,7 @@ class TftpTest(DaemonTest):
         self.server.put(DEFAULT_FILE, b"<default/>\n")
         run = self.check_once(old={MAC_FILE: CONTENT})
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % (MAC_FILE, self.server.address), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % (MAC_FILE, self.server.address), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
         self.assertEqual(run.resets(), 0)
 
@@ -49,7 +49,7 @@ class TftpTest(DaemonTest):
         run = self.check_once(old={DEFAULT_FILE: CONTENT})
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (MAC_FILE, self.server.address), TFTP_FAILED,
-            LOOKING % (DEFAULT_FILE, self.server.address), "Cfgwatch: no changes found."])
+            LOOKING % (DEFAULT_FILE, self.server.address), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {DEFAULT_FILE: CONTENT})
 
     def test_both_missing(self):
@@ -65,7 +65,7 @@ class TftpTest(DaemonTest):
         self.server.put(MAC_FILE, CONTENT)
         run = self.check_once(old={"prov.xml": CONTENT}, autoprov_file="prov.xml")
         self.assertEqual(run.messages(), [
-            IDLE, LOOKING % ("prov.xml", self.server.address), "Cfgwatch: no changes found."])
+            IDLE, LOOKING % ("prov.xml", self.server.address), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {"prov.xml": CONTENT})
 
     def test_named_file_missing_no_mac_attempt(self):
@@ -74,7 +74,7 @@ class TftpTest(DaemonTest):
         run = self.check_once(autoprov_file="prov.xml")
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("prov.xml", self.server.address), TFTP_FAILED,
-            "Cfgwatch error: could not download autoprov file"])
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertEqual(run.new, {})
 
     def test_name_with_directory_part_refused(self):
@@ -83,8 +83,8 @@ class TftpTest(DaemonTest):
         run = self.check_once(autoprov_file="cfg/prov.xml")
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("cfg/prov.xml", self.server.address),
-            "Cfgwatch error: Invalid filename\n",
-            "Cfgwatch error: could not download autoprov file"])
+            INVALID_FILENAME,
+            MAIN_FILE_NOT_DOWNLOADED])
         self.assertEqual(run.new, {})
 
     def test_directory_prefix_refused_for_both_names(self):
@@ -93,9 +93,9 @@ class TftpTest(DaemonTest):
         run = self.check_once(autoprov_file="cfg/")
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % ("cfg//" + MAC_FILE, self.server.address),
-            "Cfgwatch error: Invalid filename\n",
+            INVALID_FILENAME,
             LOOKING % ("cfg//" + DEFAULT_FILE, self.server.address),
-            "Cfgwatch error: Invalid filename\n"])
+            INVALID_FILENAME])
         self.assertEqual(run.new, {})
 
     def test_changed_file_over_tftp_requests_reset(self):
@@ -103,7 +103,7 @@ class TftpTest(DaemonTest):
         run = self.check_once(old={MAC_FILE: b"<config><MiscSettings/><v>1</v></config>\n"})
         self.assertEqual(run.messages(), [
             IDLE, LOOKING % (MAC_FILE, self.server.address),
-            "Cfgwatch: The new autoprovisioning file is different. Rebooting device."])
+            FILE_IS_DIFFERENT])
         self.assertEqual(run.resets(), 1)
         self.assertEqual(run.stderr_lines().count(RESET_LINE), 1)
 
@@ -118,7 +118,7 @@ class TftpTest(DaemonTest):
             old={MAC_FILE: CONTENT}, idle=True, ticks=1)
         self.assertEqual(run.messages(), [
             IDLE, "Cfgwatch: Found server in option 150: %s" % self.server.address,
-            LOOKING % (MAC_FILE, self.server.address), "Cfgwatch: no changes found."])
+            LOOKING % (MAC_FILE, self.server.address), NO_CHANGES_FOUND])
         self.assertEqual(run.new, {MAC_FILE: CONTENT})
 
 

@@ -5,11 +5,9 @@ import unittest
 import harness
 from harness import DaemonTest, MAC, MAC_FILE, utc
 from servers import HttpServer
+from messages import (TIMER_FIRED as TIMER, TIME_OF_DAY_MATCHED as TIME_MATCH, IDLE_FIRED as IDLE,
+                      NO_CHANGES_FOUND)
 
-TIMER = "Cfgwatch: %d minutes have passed, checking for autoprovisioning changes"
-TIME_MATCH = ("Cfgwatch: found time of day match at localtime %s, "
-              "checking for autoprovisioning changes")
-IDLE = "Cfgwatch: we've been idle for %d minutes, checking for autoprovisioning changes"
 CONTENT = b"<config><MiscSettings/></config>\n"
 
 
@@ -37,7 +35,7 @@ class TimerTriggerTest(DaemonTest):
             self.assertEqual(run.messages_in_tick(tick), [
                 TIMER % 1,
                 "Cfgwatch looking for %s at %s" % (MAC_FILE, server.url),
-                "Cfgwatch: no changes found.",
+                NO_CHANGES_FOUND,
             ])
         self.assertEqual(run.resets(), 0)
 
@@ -147,7 +145,7 @@ class IdleTriggerTest(DaemonTest):
         self.assertEqual(run.messages_in_tick(1), [
             IDLE % 10,
             "Cfgwatch looking for %s at %s" % (MAC_FILE, server.url),
-            "Cfgwatch: no changes found.",
+            NO_CHANGES_FOUND,
         ])
         self.assertEqual(run.messages_in_tick(2), [])
         self.assertFalse(run.idle_left)
@@ -164,7 +162,7 @@ class AllTriggersTest(DaemonTest):
                 start=utc(2026, 3, 2, 7, 29, 0))
         self.assertLoopRan(run, 4)
         check = ["Cfgwatch looking for %s at %s" % (MAC_FILE, server.url),
-                 "Cfgwatch: no changes found."]
+                 NO_CHANGES_FOUND]
         self.assertEqual(run.messages_in_tick(4),
                          [TIMER % 1] + check + [TIME_MATCH % "073000"] + check +
                          [IDLE % 10] + check)

@@ -2,18 +2,14 @@
 sections may name only the C library."""
 
 import os
-import subprocess
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
+import elf_facts  # noqa: E402
 
 READELF = os.environ.get("READELF", "")
 SHIPPED = [path for path in os.environ.get("SHIPPED_FILES", "").split(os.pathsep) if path]
-
-
-def needed_libraries(path):
-    dynamic = subprocess.run([READELF, "-d", path], capture_output=True, text=True,
-                             check=True).stdout
-    return [line.split("[", 1)[1].rstrip("]") for line in dynamic.splitlines()
-            if "(NEEDED)" in line]
 
 
 class Dependencies(unittest.TestCase):
@@ -22,7 +18,7 @@ class Dependencies(unittest.TestCase):
         self.assertEqual(len(SHIPPED), 3, SHIPPED)
         for path in SHIPPED:
             with self.subTest(path=os.path.basename(path)):
-                needed = needed_libraries(path)
+                needed = elf_facts.needed_libraries(READELF, path)
                 self.assertIn("libc.so.6", needed)
                 for name in needed:
                     self.assertFalse(name.startswith(("libstdc++", "libgcc_s")), needed)

@@ -4,8 +4,12 @@ touched, with the record written by the settings tool."""
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
+import elf_facts  # noqa: E402
 
 CFGPROBE = os.environ.get("CFGPROBE", "")
 TOOL = os.environ.get("SETTINGSDB_TOOL", "")
@@ -121,10 +125,7 @@ class StoredRecord(ProbeCase):
 class Dependencies(unittest.TestCase):
     def test_needs_only_the_c_library_and_the_settings_library(self):
         self.assertTrue(READELF and os.access(READELF, os.X_OK), "readelf not found")
-        dynamic = subprocess.run([READELF, "-d", CFGPROBE], capture_output=True, text=True,
-                                 check=True).stdout
-        needed = [line.split("[", 1)[1].rstrip("]") for line in dynamic.splitlines()
-                  if "(NEEDED)" in line]
+        needed = elf_facts.needed_libraries(READELF, CFGPROBE)
         self.assertIn("libsettingsdb.so", needed)
         self.assertIn("libc.so.6", needed)
         for name in needed:

@@ -10,8 +10,12 @@ import os
 import re
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
+import elf_facts  # noqa: E402
 
 EM_ARM = 40
 EF_ARM_ABI_FLOAT_HARD = 0x400
@@ -35,9 +39,7 @@ def elf_header(path):
 
 
 def needed(path):
-    out = subprocess.run([os.environ["READELF"], "-d", path], capture_output=True, text=True,
-                         check=True).stdout
-    return re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", out)
+    return elf_facts.needed_libraries(os.environ["READELF"], path)
 
 
 def interpreter(path):
@@ -45,15 +47,6 @@ def interpreter(path):
                          check=True).stdout
     found = re.search(r"Requesting program interpreter: ([^\]]+)\]", out)
     return found.group(1) if found else None
-
-
-def header_functions():
-    with open(os.path.join(os.environ["SOURCE_DIR"], "xml", "ezxml.h")) as f:
-        text = f.read()
-    text = re.sub(r"/\*.*?\*/", "", text, flags=re.S)
-    text = re.sub(r"//[^\n]*", "", text)
-    text = "\n".join(line for line in text.split("\n") if not line.lstrip().startswith("#"))
-    return set(re.findall(r"\b(ezxml_\w+)\s*\(", text))
 
 
 def defined_dynamic_symbols(path):
@@ -113,13 +106,13 @@ class Dependencies(unittest.TestCase):
 
 class Exports(unittest.TestCase):
     def test_header_parsing_finds_the_library(self):
-        functions = header_functions()
+        functions = elf_facts.header_functions(os.environ["SOURCE_DIR"])
         self.assertIn("ezxml_parse_file", functions)
         self.assertGreaterEqual(len(functions), 30)
 
     def test_daemon_exports_exactly_the_library(self):
         symbols = defined_dynamic_symbols(os.environ["CFGWATCH"])
-        expected = header_functions() | {"EZXML_NIL"}
+        expected = elf_facts.header_functions(os.environ["SOURCE_DIR"]) | {"EZXML_NIL"}
         self.assertEqual(expected - set(symbols), set(), "not exported")
         foreign = [s for s in symbols if s not in expected and not belongs_to_c_runtime(s)]
         self.assertEqual(foreign, [], "exported but not part of the XML library")

@@ -2,7 +2,7 @@
 // (keeping a whole partial tree) or is complete and right; it is never
 // silently short of what the input held.
 //
-// The allocator is replaced for this program by one that can be told to
+// The allocator is replaced by the test support's, which can be told to
 // fail; the sanitizer builds bring their own allocator, so there the tests
 // are skipped.
 #include <gtest/gtest.h>
@@ -11,48 +11,9 @@
 #include <string>
 
 #include "support/chain_check.h"
+#include "support/counting_allocator.h"
 #include "support/parsed_document.h"
 #include "xml/ezxml.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ALLOCATOR_REPLACED 0
-#else
-#define ALLOCATOR_REPLACED 1
-
-extern "C" void *__libc_malloc(size_t);
-extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
-
-namespace {
-// Allocations that succeed before they start failing; negative: never fail.
-long allocations_left = -1;
-bool fail_only_once = false;
-long allocations_seen = 0;
-
-bool allocation_fails() {
-    ++allocations_seen;
-    if (allocations_left < 0)
-        return false;
-    if (allocations_left > 0) {
-        --allocations_left;
-        return false;
-    }
-    if (fail_only_once)
-        allocations_left = -1;
-    return true;
-}
-} // namespace
-
-extern "C" void *malloc(size_t size) {
-    return allocation_fails() ? nullptr : __libc_malloc(size);
-}
-extern "C" void *calloc(size_t count, size_t size) {
-    return allocation_fails() ? nullptr : __libc_calloc(count, size);
-}
-extern "C" void *realloc(void *block, size_t size) {
-    return allocation_fails() ? nullptr : __libc_realloc(block, size);
-}
-#endif
 
 namespace {
 
@@ -60,19 +21,18 @@ namespace {
 // Parses text with the allocator failing after `succeeding` allocations
 // (once, or from then on).
 ezxml *parse_failing(std::vector<char> &buffer, long succeeding, bool once, parser_kind kind) {
-    allocations_left = succeeding;
-    fail_only_once = once;
+    fail_allocations_after(succeeding, once);
     ezxml *root = kind == parser_kind::full ? ezxml_parse_str(buffer.data(), buffer.size())
                                             : ezxml_tag_list(buffer.data(), buffer.size());
-    allocations_left = -1;
+    fail_allocations_after(-1, false);
     return root;
 }
 
 long allocations_for(const std::string &text, parser_kind kind) {
     std::vector<char> buffer(text.begin(), text.end());
-    allocations_seen = 0;
+    take_allocations_seen();
     ezxml *root = parse_failing(buffer, -1, false, kind);
-    long seen = allocations_seen;
+    long seen = take_allocations_seen();
     ezxml_free(root);
     return seen;
 }

@@ -245,26 +245,30 @@ std::string hostile_document(std::mt19937 &random) {
     return out;
 }
 
-void expect_sound(const std::string &text, parser_kind kind) {
+// What is wrong with the document parsed from text, "" when nothing is:
+// the tree keeps its chains, and it either holds a short error of the usual
+// form or was closed all the way to its root.
+std::string unsound(const std::string &text, parser_kind kind) {
     parsed_document p(text, kind);
-    ASSERT_NE(p.root, nullptr);
-    ASSERT_EQ(check_tree(p.root), "") << testing::PrintToString(text);
+    if (!p.root)
+        return "no document";
+    std::string chains = check_tree(p.root);
+    if (!chains.empty())
+        return "chains: " + chains;
     std::string error = p.error();
-    ASSERT_LT(error.size(), 128u);
+    if (error.size() >= 128)
+        return "error too long: " + error;
     if (!error.empty())
-        ASSERT_EQ(error.rfind("[error near line ", 0), 0u) << error;
-    else
-        ASSERT_EQ(p.doc()->current, nullptr) << testing::PrintToString(text);
+        return error.rfind("[error near line ", 0) == 0 ? "" : "error of another form: " + error;
+    return p.doc()->current == nullptr ? "" : "no error, yet an element is left open";
 }
 
 TEST(HostileInput, RandomMarkupNeverBreaksTheParser) {
     std::mt19937 random(20261208);
     for (int i = 0; i < 20000; ++i) {
         std::string text = hostile_document(random);
-        expect_sound(text, parser_kind::full);
-        expect_sound(text, parser_kind::tags_only);
-        if (HasFatalFailure())
-            return;
+        ASSERT_EQ(unsound(text, parser_kind::full), "") << testing::PrintToString(text);
+        ASSERT_EQ(unsound(text, parser_kind::tags_only), "") << testing::PrintToString(text);
     }
 }
 
@@ -273,10 +277,8 @@ TEST(HostileInput, EveryPrefixOfADocument) {
         "<?xml version='1.0'?>\n<!DOCTYPE r [<!ENTITY e 'v'><!ATTLIST r a ID #IMPLIED>]>\n"
         "<r a=' x ' b=\"&e;&lt;\"><!-- c --><x>t&e;<![CDATA[<y>]]>u</x><?p q?><z/></r >\n";
     for (size_t n = 0; n <= text.size(); ++n) {
-        expect_sound(text.substr(0, n), parser_kind::full);
-        expect_sound(text.substr(0, n), parser_kind::tags_only);
-        if (HasFatalFailure())
-            return;
+        ASSERT_EQ(unsound(text.substr(0, n), parser_kind::full), "") << n << " bytes";
+        ASSERT_EQ(unsound(text.substr(0, n), parser_kind::tags_only), "") << n << " bytes";
     }
 }
 
