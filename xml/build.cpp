@@ -30,6 +30,7 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
     x->next = x->sibling = x->ordered = nullptr;
     x->offset = o;
     x->parent = p;
+    set_record_linked(x, true);
 
     ezxml *head = p->child;
     if (!head) {
@@ -91,14 +92,6 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
     return x;
 }
 
-// Whether x stands on p's chain of children.
-bool is_child_of(const ezxml *x, const ezxml *p) {
-    for (const ezxml *c = p->child; c; c = c->ordered)
-        if (c == x)
-            return true;
-    return false;
-}
-
 // Whether target is top or below it. Walks down top's subtree and climbs
 // back by parent links, which inside the subtree are all sound; the links
 // above top are never followed (a cut element's former parent may be gone).
@@ -157,17 +150,23 @@ extern "C" ezxml *ezxml_add_child(ezxml *xml, const char *name, size_t off) {
 extern "C" ezxml *ezxml_insert(ezxml *xml, ezxml *dest, size_t off) {
     if (!xml || !dest)
         return nullptr;
-    // A document's root carries the document's own tables; as somebody's
-    // child they would never be freed. Refuse it.
-    if (!xml->parent)
-        return nullptr;
     // Linking an element below itself would make the tree a cycle.
     if (subtree_contains(xml, dest))
         return nullptr;
-    // An element still standing in a tree is taken out of it first, so that
-    // its parent's chains stay whole. (Like every query on a cut element,
-    // this reads its former parent, which must therefore still exist.)
-    if (is_child_of(xml, xml->parent))
+    if (!xml->parent) {
+        // The root of another document: a fragment built apart. Only a named
+        // one whose tree points into no buffer of its document's own can
+        // become somebody's child; its document's tables go now, since as a
+        // child it is never freed as a document.
+        auto *fragment = reinterpret_cast<ezxml_document *>(xml);
+        if (!xml->name || fragment->utf8_copy || fragment->source_length == static_cast<size_t>(-1))
+            return nullptr;
+        release_document_tables(fragment);
+    } else if (record_linked(xml)) {
+        // An element still standing in a tree is taken out of it first, so
+        // that its parent's chains stay whole. A cut one is not linked, and
+        // its former parent, which may be gone, is never looked at.
         ezxml_cut(xml);
+    }
     return link_child(xml, dest, off);
 }

@@ -178,6 +178,7 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     x->text = empty_text();
     x->offset = offset;
     x->parent = parent;
+    set_record_linked(x, true);
 
     if (!frame->last) {
         parent->child = x;

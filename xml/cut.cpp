@@ -1,6 +1,7 @@
 // Taking an element out of its parent's chains. The element keeps its
 // subtree and its parent link, so it can be linked in again or freed.
 #include "xml/document.h"
+#include "xml/element_store.h"
 
 extern "C" ezxml *ezxml_cut(ezxml *xml) {
     if (!xml)
@@ -8,10 +9,11 @@ extern "C" ezxml *ezxml_cut(ezxml *xml) {
     ezxml *p = xml->parent;
     ezxml *successor = xml->next;
 
-    // Find x on the chain in document order. An element that is not there
-    // (a root, or one cut before) has nothing to unlink.
+    // Find x on the chain in document order. An element that is not linked
+    // (a root, or one cut before, whose former parent may be gone) has
+    // nothing to unlink.
     ezxml *before = nullptr;
-    ezxml *at = p ? p->child : nullptr;
+    ezxml *at = p && record_linked(xml) ? p->child : nullptr;
     while (at && at != xml) {
         before = at;
         at = at->ordered;
@@ -61,5 +63,6 @@ extern "C" ezxml *ezxml_cut(ezxml *xml) {
         }
     }
     xml->next = xml->sibling = xml->ordered = nullptr;
+    set_record_linked(xml, false);
     return xml;
 }

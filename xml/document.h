@@ -59,6 +59,10 @@ inline bool ownership_inside_list(char **list, size_t pairs) {
     return list[2 * pairs + 1] == reinterpret_cast<char *>(list + 2 * pairs + 2);
 }
 
+// Frees what a document owns besides its tree: its tables and the buffers
+// it holds, leaving it with none.
+void release_document_tables(ezxml_document *doc);
+
 // The text of an element without character content. Shared and never
 // written or freed.
 inline char *empty_text() {

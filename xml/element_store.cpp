@@ -14,10 +14,6 @@ static_assert(slot_size % alignof(ezxml) == 0);
 constexpr size_t first_slab_records = 16;
 constexpr size_t largest_slab_records = 2048;
 
-record_header *header_of(void *record) {
-    return static_cast<record_header *>(record) - 1;
-}
-
 // The slab header, padded like a record header so that slots stay aligned.
 constexpr size_t slab_header_size = sizeof(element_slab) > sizeof(record_header)
                                         ? (sizeof(element_slab) + sizeof(record_header) - 1) /
@@ -39,7 +35,7 @@ void *new_record(size_t size) {
     auto *header = static_cast<record_header *>(calloc(1, sizeof(record_header) + size));
     if (!header)
         return nullptr;
-    header->slab = nullptr;
+    header->slab_and_linked = 0;
     return header + 1;
 }
 
@@ -67,9 +63,10 @@ bool pool_refill(element_pool *pool, size_t expected) {
 void free_record(void *record) {
     if (!record)
         return;
-    record_header *header = header_of(record);
-    if (header->slab)
-        drop_reference(header->slab);
+    record_header *header = static_cast<record_header *>(record) - 1;
+    auto *slab = reinterpret_cast<element_slab *>(header->slab_and_linked & ~record_linked_bit);
+    if (slab)
+        drop_reference(slab);
     else
         free(header);
 }

@@ -24,7 +24,9 @@ bool allocated_by_parse(const ezxml_document *doc, const char *s) {
     return s && doc->work_start && !in_work_area(doc, s);
 }
 
-void free_document_tables(ezxml_document *doc) {
+} // namespace
+
+void release_document_tables(ezxml_document *doc) {
     if (char **entities = doc->entities) {
         // The first five pairs are the built-in entities.
         size_t i = 0;
@@ -62,7 +64,14 @@ void free_document_tables(ezxml_document *doc) {
     if (doc->source_length == static_cast<size_t>(-1))
         free(doc->source);
     free(doc->utf8_copy);
+    doc->entities = nullptr;
+    doc->default_attributes = reinterpret_cast<char ***>(EZXML_NIL);
+    doc->instructions = reinterpret_cast<char ***>(EZXML_NIL);
+    doc->source = doc->utf8_copy = nullptr;
+    doc->source_length = 0;
 }
+
+namespace {
 
 // Frees what one element owns and the record itself.
 void free_element(ezxml *e) {
@@ -101,7 +110,7 @@ extern "C" void ezxml_free(ezxml *xml) {
     if (!xml)
         return;
     if (!xml->parent)
-        free_document_tables(reinterpret_cast<ezxml_document *>(xml));
+        release_document_tables(reinterpret_cast<ezxml_document *>(xml));
 
     // Depth-first without a stack: before an element's children are freed,
     // the first child is unhooked and its `ordered` link turned to point

@@ -268,12 +268,64 @@ TEST_F(Cut, InsertBelowItselfIsRefused) {
     EXPECT_EQ(check_chains(root), "");
 }
 
-TEST_F(Cut, InsertOfADocumentRootIsRefused) {
-    ezxml *other = ezxml_new("other");
-    EXPECT_EQ(ezxml_insert(other, root, 0), nullptr);
-    EXPECT_EQ(other->parent, nullptr);
+// A fragment built apart under a root of its own is grafted in whole; its
+// document's tables (the entity list) go with the graft, so nothing leaks.
+TEST_F(Cut, InsertOfANewDocumentsRootGraftsItAsAFragment) {
+    ezxml *fragment = ezxml_new("f");
+    ezxml *inner = ezxml_add_child(fragment, "i", 0);
+    ezxml_set_txt(inner, "t");
+    ASSERT_EQ(ezxml_insert(fragment, c3, 0), fragment);
+    EXPECT_EQ(fragment->parent, c3);
+    EXPECT_EQ(ezxml_get(root, "c", 0, "f", 0, "i", 0, nullptr), inner);
     EXPECT_EQ(check_chains(root), "");
-    ezxml_free(other);
+    char *xml = ezxml_toxml(c3);
+    EXPECT_STREQ(xml, "\n<c>\n<f>\n<i>t</i>\n</f>\n</c>\n");
+    free(xml);
+    // Cut out again it is an ordinary element, freed as one.
+    ASSERT_EQ(ezxml_cut(fragment), fragment);
+    ezxml_free(fragment);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+TEST_F(Cut, InsertOfARootBelowItselfIsRefused) {
+    EXPECT_EQ(ezxml_insert(root, c3, 0), nullptr);
+    EXPECT_EQ(ezxml_insert(root, root, 0), nullptr);
+    EXPECT_EQ(root->parent, nullptr);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+TEST_F(Cut, InsertOfAnUnnamedRootIsRefused) {
+    ezxml *unnamed = ezxml_new(nullptr);
+    EXPECT_EQ(ezxml_insert(unnamed, root, 0), nullptr);
+    EXPECT_EQ(unnamed->parent, nullptr);
+    EXPECT_EQ(check_chains(root), "");
+    ezxml_free(unnamed);
+}
+
+// The insert contract allows linking a cut element again after its former
+// parent is gone; insert must not look at that parent (the sanitizer build
+// reports the read).
+TEST_F(Cut, InsertAfterTheFormerParentWasFreed) {
+    ezxml *x = ezxml_add_child(b1, "x", 0);
+    ASSERT_EQ(ezxml_cut(x), x);
+    ASSERT_EQ(ezxml_cut(b1), b1);
+    ezxml_free(b1); // x's former parent
+    ASSERT_EQ(ezxml_insert(x, c3, 1), x);
+    EXPECT_EQ(x->parent, c3);
+    EXPECT_EQ(ezxml_child(c3, "x"), x);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+TEST(Insert, AfterTheFormerDocumentWasFreed) {
+    ezxml *old_doc = ezxml_new("old");
+    ezxml *x = ezxml_add_child(old_doc, "x", 0);
+    ASSERT_EQ(ezxml_cut(x), x);
+    ezxml_free(old_doc);
+    ezxml *doc = ezxml_new("new");
+    ASSERT_EQ(ezxml_insert(x, doc, 0), x);
+    EXPECT_EQ(doc->child, x);
+    EXPECT_EQ(check_chains(doc), "");
+    ezxml_free(doc);
 }
 
 TEST_F(Cut, CuttingTwiceChangesNothingMore) {
