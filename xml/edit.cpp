@@ -122,17 +122,25 @@ extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value
         list = xml->attributes;
     } else {
         k = found;
-        // The list keeps the name string it has.
-        if (owning && name != list[2 * k])
-            release(name);
     }
 
     char *ownership = list[2 * pairs + 1];
     unsigned char byte = static_cast<unsigned char>(ownership[k]);
+    if (found != static_cast<size_t>(-1) && owning) {
+        // The list keeps the name string it has; the one handed over is
+        // released, unless it is that very string, which the list then owns.
+        if (name != list[2 * k])
+            release(name);
+        else
+            byte |= name_owned_bit;
+    }
     char *old_value = list[2 * k + 1];
     if (value == old_value) {
-        // The very string the pair already holds: nothing to release and
-        // nothing handed over, so its ownership stays as it is.
+        // The very string the pair already holds: nothing to release. Handed
+        // over, the list owns it from now on; otherwise its ownership stays
+        // as it is.
+        if (owning)
+            byte |= value_owned_bit;
     } else {
         if (byte & value_owned_bit)
             free(old_value);

@@ -467,6 +467,37 @@ TEST(SetAttr, OwningWithTheListsOwnStringsFreesNothingInUse) {
     ezxml_free(root);
 }
 
+// Handing over the very strings the pair already holds, which the list did
+// not own yet: the list takes them over (the sanitizer build reports a leak
+// otherwise).
+TEST(SetAttr, OwningTheStringsThePairAlreadyHoldsTakesThemOver) {
+    ezxml *root = ezxml_new("r");
+    char *name = strdup("k");
+    char *value = strdup("v");
+    ezxml_set_attr(root, name, value); // not owned
+    EXPECT_EQ(ownership_of(root), " ");
+    ezxml_set_flag(root, EZXML_ARGS_OWNED);
+    EXPECT_EQ(ezxml_set_attr(root, name, value), root);
+    EXPECT_EQ(root->flags & EZXML_ARGS_OWNED, 0);
+    EXPECT_EQ(root->attributes[0], name);
+    EXPECT_STREQ(ezxml_attr(root, "k"), "v");
+    // Both bits are set in the pair's byte (a space before): 0x20 | 0xC0.
+    EXPECT_EQ(ownership_of(root), "\xE0");
+    EXPECT_EQ(check_attribute_list(root->attributes), "");
+    ezxml_free(root); // frees both
+}
+
+TEST(SetAttr, OwningTheValueThePairAlreadyHoldsUnderAnotherName) {
+    ezxml *root = ezxml_new("r");
+    char *value = strdup("v");
+    ezxml_set_attr(root, "k", value); // not owned
+    ezxml_set_flag(root, EZXML_ARGS_OWNED);
+    ezxml_set_attr(root, strdup("k"), value); // the given name is freed at once
+    EXPECT_EQ(ownership_of(root), "`");       // 0x40 set in the space that was there
+    EXPECT_STREQ(ezxml_attr(root, "k"), "v");
+    ezxml_free(root); // frees the value
+}
+
 TEST(SetAttr, UpdatingAParsedValueKeepsOneByteInPairOrder) {
     ezxml *root = ezxml_new("r");
     // As the parser leaves <r a="1" b="&amp;" c="3">: b's value was copied.
