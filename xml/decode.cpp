@@ -199,6 +199,16 @@ bool expand(Decoding &d, size_t reference_length, const char *replacement) {
     return true;
 }
 
+// The length of a reference, "&" or "%" included, to a name that begins the
+// text behind it: up to the text's first ";", which is the name's first
+// one (a name with a ";" of its own inside matches more than a reference
+// covers). A name without any, only in a list made by hand, is replaced as
+// long as it is.
+size_t reference_span(const char *name) {
+    const char *semicolon = strchr(name, ';');
+    return 1 + (semicolon ? static_cast<size_t>(semicolon - name) + 1 : strlen(name));
+}
+
 // The predefined entity whose reference starts text ("&" already passed):
 // its number in the list, and the one character that its replacement, a
 // character reference, decodes to; -1 for none.
@@ -455,7 +465,7 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
             }
             ptrdiff_t i = find_entity(entities, at + 1, index);
             if (i >= 0 && entities[2 * i + 1] &&
-                expand(d, 1 + strlen(entities[2 * i]), entities[2 * i + 1]))
+                expand(d, reference_span(entities[2 * i]), entities[2 * i + 1]))
                 continue;
         }
         d.buffer[d.done++] = attribute && is_space(c) ? ' ' : c;

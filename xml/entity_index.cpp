@@ -150,9 +150,15 @@ ptrdiff_t entity_index_find(const entity_index *index, char **list, const char *
 }
 
 bool entity_index_mentions(const entity_index *index, const char *name) {
+    // A reference is recorded up to its first ";", and a text that begins
+    // with name has that ";" where name has its first one. A name without
+    // one could begin a reference of any length: the index cannot tell.
+    const char *semicolon = strchr(name, ';');
+    if (!semicolon)
+        return true;
     if (!index->mention_slots)
         return false;
-    uint64_t h = hash_bytes(name, strlen(name));
+    uint64_t h = hash_bytes(name, static_cast<size_t>(semicolon - name) + 1);
     size_t mask = index->mention_slots - 1;
     for (size_t j = h & mask; index->mentions[j]; j = (j + 1) & mask)
         if (index->mentions[j] == h)
