@@ -1,6 +1,7 @@
 // Element records on their own and in slabs; see element_store.h.
 #include "xml/element_store.h"
 
+#include <assert.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,6 +26,7 @@ char *slot_at(element_slab *slab, size_t i) {
 }
 
 void drop_reference(element_slab *slab) {
+    assert(slab->live > 0); // a record freed twice, or one the pool never gave
     if (--slab->live == 0)
         free(slab);
 }

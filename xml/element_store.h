@@ -13,6 +13,7 @@
 #ifndef EZXML_ELEMENT_STORE_H
 #define EZXML_ELEMENT_STORE_H
 
+#include <assert.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -75,6 +76,9 @@ bool pool_refill(element_pool *pool, size_t expected);
 inline ezxml *pool_element(element_pool *pool, size_t expected) {
     if (!pool->left && !pool_refill(pool, expected))
         return nullptr;
+    // The pool holds its own count on the slab it fills, beside one for
+    // every record taken and not yet freed.
+    assert(pool->slab && pool->slab->live >= 1 && pool->left > 0);
     auto *header = reinterpret_cast<record_header *>(pool->next_slot);
     header->slab_and_linked = reinterpret_cast<uintptr_t>(pool->slab);
     ++pool->slab->live;
