@@ -64,9 +64,9 @@ struct Subset {
     char *start;
     char *end; // the subset's terminator
     char **parameter_entities;
-    entity_index *index;     // of the document's entity list while a parse runs, or null
-    default_index *defaults; // of the default-attribute table while a parse runs, or null
-    parse_budget *budget;    // of the document while a parse runs, or null
+    entity_index *index;     // the parse state's index of the document's entity list
+    default_index *defaults; // the parse state's index of the default-attribute table
+    parse_budget *budget;    // of the document while a parse runs; null for a call on its own
 };
 
 bool inside(const Subset &subset, const char *p) {
