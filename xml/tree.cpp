@@ -322,6 +322,15 @@ extern "C" ezxml *ezxml_insert(ezxml *xml, ezxml *dest, size_t off) {
         auto *fragment = reinterpret_cast<ezxml_document *>(xml);
         if (!xml->name || fragment->utf8_copy || fragment->source_length == static_cast<size_t>(-1))
             return nullptr;
+        // It goes into a document's tree: climbing from dest through linked
+        // elements (whose parents are sure to exist) must end at a root.
+        // Below a piece cut out, whose former parents may be gone or may lie
+        // in the fragment itself, it could close a loop of parent links.
+        const ezxml *top = dest;
+        while (record_linked(top))
+            top = top->parent;
+        if (top->parent)
+            return nullptr;
         release_document_tables(fragment);
     } else if (record_linked(xml)) {
         // An element still standing in a tree is taken out of it first, so

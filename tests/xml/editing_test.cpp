@@ -294,6 +294,32 @@ TEST_F(Cut, InsertOfARootBelowItselfIsRefused) {
     EXPECT_EQ(check_chains(root), "");
 }
 
+// A fragment goes into a document's tree, never below a piece cut out
+// (whose former parent may be the fragment itself: a loop of parents).
+TEST_F(Cut, InsertOfARootBelowACutPieceIsRefused) {
+    ASSERT_EQ(ezxml_cut(b1), b1);
+    EXPECT_EQ(ezxml_insert(root, b1, 0), nullptr);
+    EXPECT_EQ(root->parent, nullptr);
+    ezxml *inner = ezxml_add_child(b1, "i", 0);
+    ezxml *fragment = ezxml_new("f");
+    EXPECT_EQ(ezxml_insert(fragment, inner, 0), nullptr);
+    EXPECT_EQ(check_chains(root), "");
+    ezxml_free(fragment);
+    ezxml_free(b1);
+}
+
+TEST(Insert, FragmentsGraftedIntoFragments) {
+    ezxml *outer = ezxml_new("outer");
+    ezxml *slot = ezxml_add_child(outer, "slot", 0);
+    ezxml *inner = ezxml_new("inner");
+    ASSERT_EQ(ezxml_insert(inner, slot, 0), inner);
+    ezxml *doc = ezxml_new("doc");
+    ASSERT_EQ(ezxml_insert(outer, doc, 0), outer);
+    EXPECT_EQ(ezxml_get(doc, "outer", 0, "slot", 0, "inner", 0, nullptr), inner);
+    EXPECT_EQ(check_chains(doc), "");
+    ezxml_free(doc);
+}
+
 TEST_F(Cut, InsertOfAnUnnamedRootIsRefused) {
     ezxml *unnamed = ezxml_new(nullptr);
     EXPECT_EQ(ezxml_insert(unnamed, root, 0), nullptr);
