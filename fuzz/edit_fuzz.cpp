@@ -77,12 +77,16 @@ struct editor {
     void insert(uint8_t a, uint8_t b) {
         ezxml *moved = pick(a);
         ezxml *target = pick(b);
-        if (touches_orphan(moved) || touches_orphan(target))
+        // A cut top whose former parent is gone may be linked in again: the
+        // library does not look at that parent.
+        bool orphan_top = orphaned.count(moved) > 0;
+        if ((!orphan_top && touches_orphan(moved)) || touches_orphan(target))
             return;
         ezxml *done = ezxml_insert(moved, target, b % 7);
         if (!done)
-            return; // a root, or a target inside the moved subtree
+            return; // the root, or a target inside the moved subtree
         require(done == moved && moved->parent == target, "ezxml_insert did not link");
+        orphaned.erase(moved);
         detached.erase(std::remove(detached.begin(), detached.end(), moved), detached.end());
     }
 

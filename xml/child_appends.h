@@ -1,43 +1,53 @@
-// Internal: appending children while a parse runs, in constant time.
+// Internal: appending children while a parse runs, in constant time each.
 //
 // The parser always adds a child behind every child its parent already has
 // (its offset is the parent's text length, which only grows). Linking such
-// a child the general way walks the parent's three chains from their start,
-// which makes a parent with many children cost quadratic time. The parse
-// loop instead remembers, for each open element, its last child and the
-// last entry of its first-of-each-name chain, and for every (parent, name)
-// the last child of that name; with those, the child is linked exactly
-// where the general walk would put it, without walking.
+// a child the general way (link_child) walks the parent's chains from their
+// start, which makes a parent with many children cost quadratic time. The
+// parse loop instead keeps, for each open element, its last child and what
+// it needs of the name chains, and appends with tree.h's appending steps,
+// which put the child exactly where the general walk would.
 //
-// The (parent, name) table is kept small: a parent whose children so far
-// all share one name needs no entry (its last child is the last of that
-// name), and a parent's entries leave the table when it closes. So deep
-// nesting and long runs of one name never touch the table, and the table
-// holds only the names under the elements still open.
-//
-// Most parents have children of only a few names. For those, a short list
-// searched in order beats hashing every name: the last child of each name
-// stands on a stack shared by the open elements, the current element's
-// entries on top (a child's entries are gone again when it closes, before
-// its parent gets its next child). Only a parent whose children pass
-// `listed_names` names moves its entries into the table.
+// What a parent needs depends on the names of its children:
+// - one name so far: its last child is the last of that name;
+// - a few names (up to `listed_names`): the last child of each stands on a
+//   stack shared by the open elements, the current element's entries on
+//   top (a child's entries are gone again when it closes, before its
+//   parent gets its next child), searched in order;
+// - more names: looking every child's name up in a table would cost a
+//   cache miss per child once the table outgrows the cache, so the name
+//   chains of such a parent are not kept up while it is open. Its children
+//   are only put in document order and noted, with a hash of their name,
+//   on a second shared stack; when the parent closes (or the parse ends),
+//   one pass sorts the notes by hash (a radix sort: sequential passes, a
+//   constant cost per child however many names there are) and links every
+//   child into the name chains at once.
+// Nothing reads the name chains of an open element while the parse runs,
+// so the tree is whole whenever the parse hands it over.
 #ifndef EZXML_CHILD_APPENDS_H
 #define EZXML_CHILD_APPENDS_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "xml/element_store.h"
 #include "xml/ezxml.h"
 
+enum class name_chains : unsigned char {
+    one_name, // every child so far has the same name
+    listed,   // a few names: the listing stack holds the last child of each
+    deferred, // many names: linked when the element closes
+};
+
 struct append_frame {
     ezxml *parent;
-    ezxml *last;         // last child in document order
-    ezxml *last_entry;   // last entry of the first-of-each-name chain
-    bool listed;         // the children have a few names: the stack holds them
-    bool indexed;        // the children have many names: the table holds them
-    size_t names;        // entries the table holds for this parent
-    size_t listed_from;  // where this parent's entries on the stack begin
-    size_t last_listing; // the stack entry of the last child's name
+    ezxml *last;          // last child in document order
+    ezxml *last_entry;    // last entry of the first-of-each-name chain (not when deferred)
+    size_t children;      // children appended so far
+    size_t listed_from;   // where this parent's entries on the listing stack begin
+    size_t last_listing;  // the listing entry of the last child's name
+    size_t deferred_from; // where this parent's notes on the deferred stack begin
+    name_chains chains;
 };
 
 // The last child of one name of the current element.
@@ -48,25 +58,32 @@ struct listed_name {
 
 constexpr size_t listed_names = 8;
 
-struct last_of_name {
-    ezxml *element; // the last child of its name of element->parent; null: free
-    size_t hash;    // of the parent and the name
+// A child whose name chains wait for its parent to close: key is the hash
+// of its name (high half) and its number among its parent's children (low
+// half), so that sorting the keys orders the children by name hash and, for
+// one hash, in document order.
+struct deferred_child {
+    ezxml *child;
+    uint64_t key;
 };
 
 struct child_appends {
     append_frame *frames; // open elements, outermost first
     size_t depth;
     size_t frame_capacity;
-    last_of_name *slots; // open addressing with linear probing
-    size_t used;
-    size_t slot_capacity;
     listed_name *listing; // stack of the open elements' listed names
     size_t listing_top;
     size_t listing_capacity;
+    deferred_child *deferred; // stack of the open elements' deferred children
+    size_t deferred_top;
+    size_t deferred_capacity;
     bool given_up;        // memory ran out: every later child is linked the general way
     element_pool records; // where the records of appended children come from
-    parse_budget *budget; // charged for the index and every record; null: nothing is
+    parse_budget *budget; // charged for the stacks and every record; null: nothing is
 };
+
+// Readies appends charged to budget (null: to nothing).
+void appends_start(child_appends *appends, parse_budget *budget);
 
 // Records that element was opened and is now the parse cursor.
 // (The common steps are inline: the parse loop takes them for every
@@ -78,21 +95,29 @@ inline void appends_enter(child_appends *appends, ezxml *element) {
         return;
     if (appends->depth == appends->frame_capacity && !appends_grow_frames(appends))
         return;
-    appends->frames[appends->depth++] = {
-        element, nullptr, nullptr, false, false, 0, appends->listing_top, 0};
+    appends->frames[appends->depth++] = {element,
+                                         nullptr,
+                                         nullptr,
+                                         0,
+                                         appends->listing_top,
+                                         0,
+                                         appends->deferred_top,
+                                         name_chains::one_name};
 }
 
-// Records that element was closed.
-void appends_unindex(child_appends *appends, const append_frame &frame);
+// Links the name chains of a frame whose children were deferred.
+void appends_link_deferred(child_appends *appends, const append_frame &frame);
 
+// Records that element was closed.
 inline void appends_leave(child_appends *appends, ezxml *element) {
     if (appends->given_up || appends->depth == 0 ||
         appends->frames[appends->depth - 1].parent != element)
         return;
     const append_frame &frame = appends->frames[--appends->depth];
+    if (frame.chains == name_chains::deferred)
+        appends_link_deferred(appends, frame);
     appends->listing_top = frame.listed_from;
-    if (frame.indexed)
-        appends_unindex(appends, frame);
+    appends->deferred_top = frame.deferred_from;
 }
 
 // A new child of parent, the parse cursor, at offset: the same result as
@@ -102,7 +127,8 @@ inline void appends_leave(child_appends *appends, ezxml *element) {
 ezxml *appends_add_child(child_appends *appends, ezxml *parent, char *name, size_t offset,
                          size_t expected_records);
 
-// Releases the index (the tree is not touched).
+// Links the name chains of the elements still open and releases the
+// stacks (the tree is not touched otherwise).
 void appends_release(child_appends *appends);
 
 #endif

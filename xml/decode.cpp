@@ -1,26 +1,19 @@
 // Decoding of texts and attribute values: line ends, character references,
 // entity expansion and attribute white space; and the guard that keeps
 // entity declarations from reaching themselves.
+#include <assert.h>
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/chars.h"
 #include "xml/document.h"
 #include "xml/entities.h"
-#include "xml/entity_index.h"
+#include "xml/indexes.h"
 #include "xml/parse_budget.h"
 
 namespace {
-
-// The C locale's white space; bytes from 0x80 up never are.
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool starts_with(const char *text, const char *prefix) {
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
 
 // The index of the first pair of list whose name begins text, or -1. With
 // an index that can answer for the list, without scanning it.
@@ -53,21 +46,6 @@ size_t normalise_line_ends(char *s, size_t length) {
     }
     *out = '\0';
     return static_cast<size_t>(out - s);
-}
-
-// UTF-8 form of v (1 to 0x7FFFFFFF), up to six bytes: b continuation bytes
-// for a value of n significant bits, b = (n - 2) / 5.
-size_t utf8_encode(uint32_t v, char *out) {
-    if (v < 0x80) {
-        out[0] = static_cast<char>(v);
-        return 1;
-    }
-    int bits = 32 - __builtin_clz(v);
-    int b = (bits - 2) / 5;
-    out[0] = static_cast<char>((0xFFu << (7 - b)) | (v >> (6 * b)));
-    for (int i = 1; i <= b; ++i)
-        out[i] = static_cast<char>(0x80u | ((v >> (6 * (b - i))) & 0x3Fu));
-    return static_cast<size_t>(b) + 1;
 }
 
 // Reads the character reference that starts at ref ("&#"). On success stores
@@ -141,7 +119,16 @@ struct Decoding {
     parse_budget *budget;
 };
 
+// The gap buffer's order: what is final, then the gap, then the rest and
+// its NUL, all inside the buffer.
+void assert_ordered(const Decoding &d) {
+    assert(d.done <= d.rest && d.rest <= d.capacity - 1);
+    assert(d.buffer[d.capacity - 1] == '\0');
+    (void)d;
+}
+
 size_t rest_length(const Decoding &d) {
+    assert_ordered(d);
     return d.capacity - 1 - d.rest;
 }
 
@@ -173,6 +160,7 @@ bool widen_gap(Decoding &d, size_t extra) {
     d.capacity = capacity;
     d.rest = capacity - 1 - tail;
     d.owned = true;
+    assert_ordered(d);
     return true;
 }
 
@@ -196,7 +184,18 @@ bool expand(Decoding &d, size_t reference_length, const char *replacement) {
         return false;
     d.rest = d.rest + reference_length - length;
     memmove(d.buffer + d.rest, replacement, length);
+    assert_ordered(d);
     return true;
+}
+
+// The length of a reference, "&" or "%" included, to a name that begins the
+// text behind it: up to the text's first ";", which is the name's first
+// one (a name with a ";" of its own inside matches more than a reference
+// covers). A name without any, only in a list made by hand, is replaced as
+// long as it is.
+size_t reference_span(const char *name) {
+    const char *semicolon = strchr(name, ';');
+    return 1 + (semicolon ? static_cast<size_t>(semicolon - name) + 1 : strlen(name));
 }
 
 // The predefined entity whose reference starts text ("&" already passed):
@@ -251,36 +250,8 @@ bool expand_predefined(Decoding &d, int number, char produced) {
         return false;
     d.rest += reference_length;
     d.buffer[d.done++] = produced;
+    assert_ordered(d);
     return true;
-}
-
-// The bytes that end a run the main scan copies as it stands: the start
-// of a reference, white space that attribute values turn into spaces, and
-// the terminator.
-struct scan_stops {
-    bool in[256] = {};
-
-    consteval scan_stops(const char *members) {
-        in[0] = true;
-        for (const char *m = members; *m; ++m)
-            in[static_cast<unsigned char>(*m)] = true;
-    }
-};
-
-constexpr scan_stops attribute_stops{"&\t\n\v\f\r"};
-constexpr scan_stops parameter_stops{"&%"};
-constexpr scan_stops reference_stops{"&"};
-
-const bool *stops_for(char mode) {
-    switch (mode) {
-    case ' ':
-    case '*':
-        return attribute_stops.in;
-    case '%':
-        return parameter_stops.in;
-    default:
-        return reference_stops.in;
-    }
 }
 
 // Mode "*": no leading or trailing spaces, and runs of spaces become one.
@@ -294,39 +265,6 @@ void collapse_spaces(char *s) {
     if (out > s && out[-1] == ' ')
         --out;
     *out = '\0';
-}
-
-// The bytes that make decoding in a mode change anything: without one of
-// them the text decodes to itself. One table per mode, a byte per entry,
-// so that the check costs one load per byte of the text.
-struct decoding_bytes {
-    bool in[256] = {};
-
-    consteval decoding_bytes(const char *members) {
-        for (const char *m = members; *m; ++m)
-            in[static_cast<unsigned char>(*m)] = true;
-    }
-};
-
-constexpr decoding_bytes cdata_bytes{"\r"};
-constexpr decoding_bytes cdata_attribute_bytes{"&\r\t\n\v\f"};
-constexpr decoding_bytes normalised_attribute_bytes{"&\r\t\n\v\f "};
-constexpr decoding_bytes parameter_bytes{"%&\r"};
-constexpr decoding_bytes text_bytes{"&\r"};
-
-const decoding_bytes &bytes_that_decode(char mode) {
-    switch (mode) {
-    case 'c':
-        return cdata_bytes;
-    case ' ':
-        return cdata_attribute_bytes;
-    case '*':
-        return normalised_attribute_bytes;
-    case '%':
-        return parameter_bytes;
-    default:
-        return text_bytes;
-    }
 }
 
 // Eight bytes at a time: a word in which every byte is b, and whether any
@@ -343,31 +281,69 @@ constexpr bool any_byte_below(uint64_t x, unsigned char n) {
     return (x - every_byte(n)) & ~x & every_byte(0x80);
 }
 
-// Whether the word may hold a byte that decodes in the mode: never false
-// when it does; true also for some words that do not (control characters
-// below the white space ones), which the byte table then settles.
-bool word_may_decode(uint64_t x, char mode) {
+// What a decoding mode does, chosen once per call from its mode character
+// ("&" character content, "c" CDATA, " " and "*" attribute values, "%"
+// entity values), so that the steps below read one row of settings instead
+// of each asking the character.
+struct decode_mode {
+    bool references;     // character references, and entities as below, are decoded
+    bool ampersand;      // "&" references expand entities
+    bool percent;        // "%" references expand entities
+    bool spaces;         // white space becomes a space
+    bool collapse;       // then spaces are trimmed and runs of them made one
+    uint32_t scan_stops; // where the main scan stops copying (chars.h)
+    uint32_t decodes;    // the bytes without which a text decodes to itself
+    // The same bytes for the word-at-a-time screen: each of `equal` (the
+    // unused ones repeat the first), and, when below is not 0, every byte
+    // below it. May let through words without such a byte, never miss one.
+    unsigned char equal[3];
+    unsigned char below;
+};
+
+constexpr decode_mode text_mode{
+    true, true, false, false, false, cc_scan_reference, cc_decodes_text, {'&', '\r', '&'}, 0};
+constexpr decode_mode cdata_mode{
+    false, false, false, false, false, 0, cc_decodes_cdata, {'\r', '\r', '\r'}, 0};
+constexpr decode_mode cdata_attribute_mode{
+    true,    true, false, true, false, cc_scan_attribute, cc_decodes_attribute, {'&', '&', '&'},
+    '\r' + 1};
+constexpr decode_mode normalised_attribute_mode{
+    true,    true, false, true, true, cc_scan_attribute, cc_decodes_normalised, {'&', ' ', '&'},
+    '\r' + 1};
+constexpr decode_mode parameter_mode{
+    true, false, true, false, false, cc_scan_parameter, cc_decodes_parameter, {'%', '&', '\r'}, 0};
+// Any other mode character: character references and line ends only.
+constexpr decode_mode other_mode{
+    true, false, false, false, false, cc_scan_reference, cc_decodes_text, {'&', '\r', '&'}, 0};
+
+const decode_mode &mode_row(char mode) {
     switch (mode) {
+    case '&':
+        return text_mode;
     case 'c':
-        return any_zero_byte(x ^ every_byte('\r'));
+        return cdata_mode;
     case ' ':
-        return any_zero_byte(x ^ every_byte('&')) || any_byte_below(x, '\r' + 1);
+        return cdata_attribute_mode;
     case '*':
-        return any_zero_byte(x ^ every_byte('&')) || any_zero_byte(x ^ every_byte(' ')) ||
-               any_byte_below(x, '\r' + 1);
+        return normalised_attribute_mode;
     case '%':
-        return any_zero_byte(x ^ every_byte('%')) || any_zero_byte(x ^ every_byte('&')) ||
-               any_zero_byte(x ^ every_byte('\r'));
+        return parameter_mode;
     default:
-        return any_zero_byte(x ^ every_byte('&')) || any_zero_byte(x ^ every_byte('\r'));
+        return other_mode;
     }
+}
+
+bool word_may_decode(uint64_t x, const decode_mode &mode) {
+    return any_zero_byte(x ^ every_byte(mode.equal[0])) ||
+           any_zero_byte(x ^ every_byte(mode.equal[1])) ||
+           any_zero_byte(x ^ every_byte(mode.equal[2])) ||
+           (mode.below && any_byte_below(x, mode.below));
 }
 
 // Whether s[0..length) holds a byte that decodes in the mode. Long texts
 // are screened a word at a time; only words that may hold one, and the
 // last few bytes, are looked at byte by byte.
-bool holds_decoding_byte(const char *s, size_t length, char mode) {
-    const bool *in = bytes_that_decode(mode).in;
+bool holds_decoding_byte(const char *s, size_t length, const decode_mode &mode) {
     size_t i = 0;
     for (; i + sizeof(uint64_t) <= length; i += sizeof(uint64_t)) {
         uint64_t word;
@@ -375,19 +351,19 @@ bool holds_decoding_byte(const char *s, size_t length, char mode) {
         if (!word_may_decode(word, mode))
             continue;
         for (size_t j = i; j < i + sizeof word; ++j)
-            if (in[static_cast<unsigned char>(s[j])])
+            if (is(s[j], mode.decodes))
                 return true;
     }
     for (; i < length; ++i)
-        if (in[static_cast<unsigned char>(s[i])])
+        if (is(s[i], mode.decodes))
             return true;
     return false;
 }
 
-char *decode_all(char *s, size_t length, char **entities, char mode, entity_index *index,
-                 parse_budget *budget) {
+char *decode_all(char *s, size_t length, char **entities, const decode_mode &mode,
+                 entity_index *index, parse_budget *budget) {
     length = normalise_line_ends(s, length);
-    if (mode == 'c')
+    if (!mode.references)
         return s;
 
     // Decoding outside a parse pays from an allowance of its own.
@@ -398,20 +374,17 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
             saturating_add(saturating_mul(length, expansion_per_input_byte), expansion_allowance);
         budget = &own;
     }
-    const bool attribute = mode == ' ' || mode == '*';
-    const bool ampersand_entities = mode == '&' || attribute;
     Decoding d{s, length + 1, 0, 0, false, budget};
 
     // When the list begins with the predefined entities as every document
     // has them, a reference to one of those is found without a search.
     // Whether it does is settled at the first reference that needs to know.
     enum class known { no, yes, unasked } predefined_first = known::unasked;
-    const bool *stops = stops_for(mode);
 
     for (;;) {
         char *at = d.buffer + d.rest;
         char *run_end = at;
-        while (!stops[static_cast<unsigned char>(*run_end)])
+        while (!is(*run_end, mode.scan_stops))
             ++run_end;
         if (run_end != at) {
             size_t run = static_cast<size_t>(run_end - at);
@@ -429,7 +402,7 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
             size_t reference_length;
             if (read_char_ref(at, &value, &reference_length)) {
                 // Always shorter than the reference, so it fits behind done.
-                char bytes[6];
+                char bytes[utf8_longest];
                 size_t n = utf8_encode(value, bytes);
                 for (size_t i = 0; i < n; ++i)
                     d.buffer[d.done + i] = bytes[i];
@@ -437,7 +410,7 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
                 d.rest += reference_length;
                 continue;
             }
-        } else if ((c == '&' && ampersand_entities) || (c == '%' && mode == '%')) {
+        } else if ((c == '&' && mode.ampersand) || (c == '%' && mode.percent)) {
             char produced;
             int predefined = c == '&' && predefined_first != known::no
                                  ? predefined_entity(at + 1, &produced)
@@ -455,15 +428,15 @@ char *decode_all(char *s, size_t length, char **entities, char mode, entity_inde
             }
             ptrdiff_t i = find_entity(entities, at + 1, index);
             if (i >= 0 && entities[2 * i + 1] &&
-                expand(d, 1 + strlen(entities[2 * i]), entities[2 * i + 1]))
+                expand(d, reference_span(entities[2 * i]), entities[2 * i + 1]))
                 continue;
         }
-        d.buffer[d.done++] = attribute && is_space(c) ? ' ' : c;
+        d.buffer[d.done++] = mode.spaces && is_space(c) ? ' ' : c;
         ++d.rest;
     }
     d.buffer[d.done] = '\0';
 
-    if (mode == '*')
+    if (mode.collapse)
         collapse_spaces(d.buffer);
     if (d.owned) {
         // Hand over a block of exactly the text's size.
@@ -486,11 +459,12 @@ char *decode_run(char *s, size_t length, char **entities, char mode, entity_inde
                  parse_budget *budget, size_t *decoded_length) {
     // Most texts and values hold nothing to decode; one look at each byte
     // finds that out, instead of the passes below.
-    if (!holds_decoding_byte(s, length, mode)) {
+    const decode_mode &row = mode_row(mode);
+    if (!holds_decoding_byte(s, length, row)) {
         *decoded_length = length;
         return s;
     }
-    char *decoded = decode_all(s, length, entities, mode, index, budget);
+    char *decoded = decode_all(s, length, entities, row, index, budget);
     *decoded_length = strlen(decoded);
     return decoded;
 }

@@ -51,13 +51,9 @@ inline bool names_equal(const char *a, const char *b) {
     return a && b && same_string(a, b);
 }
 
-// Whether the ownership string of a list of `pairs` pairs stands in the
-// list's own block, right behind the pointer that leads to it (as the
-// parser makes lists: one block instead of two). A string of its own can
-// never start there, since the list's block ends at that pointer.
-inline bool ownership_inside_list(char **list, size_t pairs) {
-    return list[2 * pairs + 1] == reinterpret_cast<char *>(list + 2 * pairs + 2);
-}
+// Frees what a document owns besides its tree: its tables and the buffers
+// it holds, leaving it with none.
+void release_document_tables(ezxml_document *doc);
 
 // The text of an element without character content. Shared and never
 // written or freed.

@@ -1,23 +1,25 @@
+// Declarations and processing instructions.
+//
 // The internal subset of a document type declaration: entity declarations
 // feed the entity list, attribute-list declarations the table of declared
 // defaults; comments are passed over, processing instructions filed, and
 // everything else skipped. The subset comes from a file the device did not
 // write, so every step stays inside [start, end] of the subset.
+//
+// Processing instructions: the XML declaration's standalone setting, and
+// the table that files every other instruction under its target.
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "xml/chars.h"
 #include "xml/document.h"
 #include "xml/entities.h"
-#include "xml/default_index.h"
-#include "xml/entity_index.h"
+#include "xml/indexes.h"
 #include "xml/parse_budget.h"
+#include "xml/parse_state.h"
 
 namespace {
-
-// White space of declarations: vertical tab and form feed are not.
-bool is_blank(char c) {
-    return c == '\t' || c == '\r' || c == '\n' || c == ' ';
-}
 
 char *skip_blanks(char *p, const char *end) {
     while (p < end && is_blank(*p))
@@ -50,11 +52,6 @@ char *find_markup(char *p, const char *end) {
     return p < end ? p : nullptr;
 }
 
-bool at_word(const char *p, const char *end, const char *word) {
-    size_t n = strlen(word);
-    return static_cast<size_t>(end - p) >= n && memcmp(p, word, n) == 0;
-}
-
 char *cdata_marker() {
     return const_cast<char *>(" ");
 }
@@ -67,9 +64,9 @@ struct Subset {
     char *start;
     char *end; // the subset's terminator
     char **parameter_entities;
-    entity_index *index;     // of the document's entity list while a parse runs, or null
-    default_index *defaults; // of the default-attribute table while a parse runs, or null
-    parse_budget *budget;    // of the document while a parse runs, or null
+    entity_index *index;     // the parse state's index of the document's entity list
+    default_index *defaults; // the parse state's index of the default-attribute table
+    parse_budget *budget;    // of the document while a parse runs; null for a call on its own
 };
 
 bool inside(const Subset &subset, const char *p) {
@@ -274,8 +271,8 @@ char *attlist_declaration(Subset &subset, char *p) {
         *p++ = '\0';
 
         p = skip_blanks(p, end);
-        char *marker = at_word(p, end, "CDATA") ? cdata_marker() : other_type_marker();
-        if (at_word(p, end, "NOTATION"))
+        char *marker = starts_with(p, end, "CDATA") ? cdata_marker() : other_type_marker();
+        if (starts_with(p, end, "NOTATION"))
             p = skip_blanks(p + strlen("NOTATION"), end);
         if (p < end && *p == '(') {
             p = find_char(p, end, ')');
@@ -288,7 +285,7 @@ char *attlist_declaration(Subset &subset, char *p) {
         }
         while (p < end && (is_blank(*p) || *p == ')'))
             ++p;
-        if (at_word(p, end, "#FIXED"))
+        if (starts_with(p, end, "#FIXED"))
             p = skip_blanks(p + strlen("#FIXED"), end);
 
         char *value = nullptr;
@@ -347,8 +344,10 @@ void release_parameter_entities(const Subset &subset) {
 
 } // namespace
 
-int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,
-                         default_index *defaults, parse_budget *budget) {
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, parse_state &state) {
+    entity_index *index = &state.entities;
+    default_index *defaults = &state.defaults;
+    parse_budget *budget = state.budget;
     if (!doc)
         return 0;
     if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
@@ -376,14 +375,14 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
         p = find_markup(p, subset.end);
         if (!p)
             break;
-        if (at_word(p, subset.end, "<!ENTITY")) {
+        if (starts_with(p, subset.end, "<!ENTITY")) {
             p = entity_declaration(subset, p);
-        } else if (at_word(p, subset.end, "<!ATTLIST")) {
+        } else if (starts_with(p, subset.end, "<!ATTLIST")) {
             p = attlist_declaration(subset, p);
-        } else if (at_word(p, subset.end, "<!--")) {
+        } else if (starts_with(p, subset.end, "<!--")) {
             char *close = find_text(p + 4, subset.end, "-->");
             p = close ? close + 3 : nullptr;
-        } else if (at_word(p, subset.end, "<?")) {
+        } else if (starts_with(p, subset.end, "<?")) {
             // The search starts at the '?' of "<?", as the parser's does, so
             // that "<?>" ends where the parser would end it when the
             // instruction is written out and read back; it files nothing.
@@ -406,5 +405,130 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index 
 }
 
 extern "C" int ezxml_internal_dtd(ezxml_document *doc, char *s, size_t len) {
-    return scan_internal_subset(doc, s, len, nullptr, nullptr, nullptr);
+    parse_state state;
+    start_state(state, doc, nullptr);
+    int declared = scan_internal_subset(doc, s, len, state);
+    finish_state(state);
+    return declared;
+}
+
+namespace {
+
+// Whether text[length] can be written: the instruction must lie inside the
+// text the parser cut up, and a length wrapped round from a negative count
+// (the instruction "<?>" has none) never fits anything.
+bool fits(const ezxml_document *doc, const char *text, size_t length) {
+    if (length > static_cast<size_t>(PTRDIFF_MAX))
+        return false;
+    if (!doc->work_start)
+        return true;
+    return text >= doc->work_start && text < doc->work_end &&
+           length < static_cast<size_t>(doc->work_end - text);
+}
+
+void note_standalone(ezxml_document *doc, const char *content) {
+    const char *at = strstr(content, "standalone");
+    if (!at)
+        return;
+    at += strlen("standalone");
+    while (is_blank(*at) || *at == '=' || *at == '\'' || *at == '"')
+        ++at;
+    if (strncmp(at, "yes", 3) == 0)
+        doc->standalone = 1;
+}
+
+constexpr size_t no_entry = SIZE_MAX;
+
+// The table slot of target's entry, added behind the others when it is new;
+// no_entry when memory runs out, leaving the table as it was.
+size_t entry_for(ezxml_document *doc, char *target, parse_budget *budget) {
+    char ***table = doc->instructions;
+    size_t count = 0;
+    if (table != reinterpret_cast<char ***>(EZXML_NIL)) {
+        for (; table[count]; ++count)
+            if (strcmp(table[count][0], target) == 0)
+                return count;
+    }
+
+    char **entry = static_cast<char **>(budget_malloc(budget, 3 * sizeof *entry));
+    char *positions = static_cast<char *>(budget_malloc(budget, 1));
+    char ***grown = nullptr;
+    if (entry && positions) {
+        // The shared empty table is never written: a heap table replaces it.
+        char ***old = table == reinterpret_cast<char ***>(EZXML_NIL) ? nullptr : table;
+        grown = static_cast<char ***>(budget_realloc(budget, old, (count + 2) * sizeof *grown));
+    }
+    if (!grown) {
+        free(entry);
+        free(positions);
+        return no_entry;
+    }
+    positions[0] = '\0';
+    entry[0] = target;
+    entry[1] = nullptr;
+    entry[2] = positions;
+    grown[count] = entry;
+    grown[count + 1] = nullptr;
+    doc->instructions = grown;
+    return count;
+}
+
+// Appends content to the entry in slot index of the table, with its position:
+// '<' before the root element's start tag, '>' after it.
+void append_content(ezxml_document *doc, size_t index, char *content, parse_budget *budget) {
+    char **entry = doc->instructions[index];
+    size_t k = 0;
+    while (entry[k + 1])
+        ++k;
+    char *positions = entry[k + 2];
+
+    char *longer = static_cast<char *>(budget_realloc(budget, positions, k + 2));
+    if (!longer)
+        return;
+    positions = longer;
+    positions[k] = '\0';
+    entry[k + 2] = positions;
+
+    char **grown = static_cast<char **>(budget_realloc(budget, entry, (k + 4) * sizeof *grown));
+    if (!grown)
+        return;
+    grown[k + 1] = content;
+    grown[k + 2] = nullptr;
+    grown[k + 3] = positions;
+    positions[k] = doc->root.name ? '>' : '<';
+    positions[k + 1] = '\0';
+    doc->instructions[index] = grown;
+}
+
+} // namespace
+
+void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *budget) {
+    if (!doc || !s || !fits(doc, s, len))
+        return;
+    s[len] = '\0';
+
+    char *target = s;
+    char *content = s + len;
+    for (char *p = s; p < s + len; ++p) {
+        if (is_blank(*p)) {
+            *p++ = '\0';
+            while (p < s + len && is_blank(*p))
+                ++p;
+            content = p;
+            break;
+        }
+    }
+
+    if (strcmp(target, "xml") == 0) {
+        note_standalone(doc, content);
+        return;
+    }
+
+    size_t index = entry_for(doc, target, budget);
+    if (index != no_entry)
+        append_content(doc, index, content, budget);
+}
+
+extern "C" void ezxml_proc_inst(ezxml_document *doc, char *s, size_t len) {
+    file_instruction(doc, s, len, nullptr);
 }

@@ -1,6 +1,7 @@
 // Element records on their own and in slabs; see element_store.h.
 #include "xml/element_store.h"
 
+#include <assert.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -14,10 +15,6 @@ static_assert(slot_size % alignof(ezxml) == 0);
 constexpr size_t first_slab_records = 16;
 constexpr size_t largest_slab_records = 2048;
 
-record_header *header_of(void *record) {
-    return static_cast<record_header *>(record) - 1;
-}
-
 // The slab header, padded like a record header so that slots stay aligned.
 constexpr size_t slab_header_size = sizeof(element_slab) > sizeof(record_header)
                                         ? (sizeof(element_slab) + sizeof(record_header) - 1) /
@@ -29,6 +26,7 @@ char *slot_at(element_slab *slab, size_t i) {
 }
 
 void drop_reference(element_slab *slab) {
+    assert(slab->live > 0); // a record freed twice, or one the pool never gave
     if (--slab->live == 0)
         free(slab);
 }
@@ -39,7 +37,7 @@ void *new_record(size_t size) {
     auto *header = static_cast<record_header *>(calloc(1, sizeof(record_header) + size));
     if (!header)
         return nullptr;
-    header->slab = nullptr;
+    header->slab_and_linked = 0;
     return header + 1;
 }
 
@@ -67,9 +65,10 @@ bool pool_refill(element_pool *pool, size_t expected) {
 void free_record(void *record) {
     if (!record)
         return;
-    record_header *header = header_of(record);
-    if (header->slab)
-        drop_reference(header->slab);
+    record_header *header = static_cast<record_header *>(record) - 1;
+    auto *slab = reinterpret_cast<element_slab *>(header->slab_and_linked & ~record_linked_bit);
+    if (slab)
+        drop_reference(slab);
     else
         free(header);
 }

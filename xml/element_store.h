@@ -13,7 +13,9 @@
 #ifndef EZXML_ELEMENT_STORE_H
 #define EZXML_ELEMENT_STORE_H
 
+#include <assert.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #include "xml/ezxml.h"
 #include "xml/parse_budget.h"
@@ -23,13 +25,33 @@ struct element_slab {
 };
 
 // The hidden word in front of every record. It keeps the record aligned as
-// the record needs: records hold nothing wider than a pointer.
+// the record needs: records hold nothing wider than a pointer. It names the
+// record's slab, and its lowest bit (free, since slabs are aligned) says
+// whether the element stands in a parent's chains: linking sets it, cutting
+// clears it, so that nothing needs to look at a parent that may be gone.
 union record_header {
-    element_slab *slab;
+    uintptr_t slab_and_linked;
     void *align_as_pointer;
 };
 static_assert(alignof(ezxml_document) <= sizeof(record_header));
 static_assert(alignof(ezxml) <= sizeof(record_header));
+static_assert(alignof(element_slab) > 1);
+
+constexpr uintptr_t record_linked_bit = 1;
+
+inline record_header *header_of(const ezxml *record) {
+    return reinterpret_cast<record_header *>(const_cast<ezxml *>(record)) - 1;
+}
+
+// Whether the element stands in its parent's chains.
+inline bool record_linked(const ezxml *element) {
+    return header_of(element)->slab_and_linked & record_linked_bit;
+}
+
+inline void set_record_linked(ezxml *element, bool linked) {
+    record_header *header = header_of(element);
+    header->slab_and_linked = (header->slab_and_linked & ~record_linked_bit) | linked;
+}
 
 // The slab the parser is filling: records are taken from it in order.
 struct element_pool {
@@ -54,8 +76,11 @@ bool pool_refill(element_pool *pool, size_t expected);
 inline ezxml *pool_element(element_pool *pool, size_t expected) {
     if (!pool->left && !pool_refill(pool, expected))
         return nullptr;
+    // The pool holds its own count on the slab it fills, beside one for
+    // every record taken and not yet freed.
+    assert(pool->slab && pool->slab->live >= 1 && pool->left > 0);
     auto *header = reinterpret_cast<record_header *>(pool->next_slot);
-    header->slab = pool->slab;
+    header->slab_and_linked = reinterpret_cast<uintptr_t>(pool->slab);
     ++pool->slab->live;
     --pool->left;
     pool->next_slot += sizeof(record_header) + sizeof(ezxml);

@@ -9,6 +9,7 @@ struct entity_index;
 struct default_index;
 struct ezxml_document;
 struct parse_budget;
+struct parse_state;
 
 // The five predefined entities ("lt;" "&#60;", "gt;" "&#62;", "quot;"
 // "&#34;", "apos;" "&#39;", "amp;" "&#38;") and the terminator, with
@@ -47,12 +48,12 @@ char *decode_text(char *s, char **entities, char mode, entity_index *index, pars
 char *decode_run(char *s, size_t length, char **entities, char mode, entity_index *index,
                  parse_budget *budget, size_t *decoded_length);
 
-// ezxml_internal_dtd, keeping the indexes (either may be null) up to date
-// with the entities and attribute defaults declared, and paying what it
-// expands and allocates from budget (null: no budget but each decoding's
-// own). Stops at the first declaration for which the budget runs out.
-int scan_internal_subset(ezxml_document *doc, char *s, size_t len, entity_index *index,
-                         default_index *defaults, parse_budget *budget);
+// ezxml_internal_dtd within a parse: keeps the state's indexes up to date
+// with the entities and attribute defaults declared, and pays what it
+// expands and allocates from the state's budget (null: no budget but each
+// decoding's own). Stops at the first declaration for which the budget
+// runs out.
+int scan_internal_subset(ezxml_document *doc, char *s, size_t len, parse_state &state);
 
 // ezxml_proc_inst, paying what it allocates from budget (null: nothing).
 void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *budget);

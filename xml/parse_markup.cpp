@@ -14,7 +14,7 @@ char *closing_tag(scanner &sc, char *markup) {
     }
     char ended_by = *p;
     *p = '\0';
-    if (close_element(sc.doc, name, p, &sc.texts))
+    if (close_element(sc.doc, name, p, sc.state))
         return nullptr;
     *p = ended_by;
     if (is_space(ended_by))
@@ -39,8 +39,8 @@ char *cdata_section(scanner &sc, char *markup) {
         return nullptr;
     }
     char *content = markup + 8;
-    append_run(sc.doc, content, close - content, 'c', &sc.texts);
-    if (sc.texts.out_of_memory)
+    append_run(sc.doc, content, close - content, 'c', sc.state);
+    if (sc.state.out_of_memory)
         return fail_out_of_memory(sc, markup);
     return close + 2;
 }
@@ -63,8 +63,7 @@ char *doctype(scanner &sc, char *markup) {
             char *after = p + 1;
             after = skip_all(after, separators);
             if (after < sc.end && *after == '>') {
-                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), &sc.texts.entities,
-                                          &sc.texts.defaults, sc.texts.budget))
+                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), sc.state))
                     return nullptr;
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
@@ -77,8 +76,7 @@ char *doctype(scanner &sc, char *markup) {
         ezxml_err(sc.doc, markup, "unclosed <!DOCTYPE");
         return nullptr;
     }
-    if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1),
-                                        &sc.texts.entities, &sc.texts.defaults, sc.texts.budget))
+    if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), sc.state))
         return nullptr;
     return sc.end;
 }
@@ -104,7 +102,7 @@ char *processing_instruction(scanner &sc, char *markup) {
     }
     // "<?>" has neither target nor content: there is nothing to record.
     if (question > markup)
-        file_instruction(sc.doc, markup + 1, question - (markup + 1), sc.texts.budget);
+        file_instruction(sc.doc, markup + 1, question - (markup + 1), sc.state.budget);
     return question + 1;
 }
 

@@ -50,7 +50,7 @@ char *find_text_end(char *p, char *end, bool *plain) {
     constexpr ptrdiff_t short_run = 16;
     char *q = p;
     char *short_end = end - p > short_run ? p + short_run : end;
-    while (q < short_end && !text_stops.has(*q))
+    while (q < short_end && !is(*q, text_stops))
         ++q;
     if (q < short_end && *q == '<') {
         *plain = true;
@@ -91,8 +91,8 @@ void scan_markup(scanner &sc, char *lt) {
         lt = find_text_end(p, sc.end, &plain);
         if (!lt)
             return end_checks(sc); // text behind the last markup is dropped
-        append_run(sc.doc, p, lt - p, '&', &sc.texts, plain);
-        if (sc.texts.out_of_memory) {
+        append_run(sc.doc, p, lt - p, '&', sc.state, plain);
+        if (sc.state.out_of_memory) {
             fail_out_of_memory(sc, p);
             return;
         }
@@ -137,7 +137,7 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budge
     char *input_nul = static_cast<char *>(memchr(s, '\0', len - 1));
 
     scanner sc{};
-    start_texts(&sc.texts, budget);
+    start_state(sc.state, doc, budget);
     sc.doc = doc;
     sc.end = input_nul ? input_nul : last;
     // The saved byte only stands in for what was at the very end; a NUL the
@@ -146,14 +146,20 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budge
     sc.kinds = kinds;
     sc.last_item = s;
 
-    char *lt = static_cast<char *>(memchr(s, '<', sc.end - s));
-    if (!lt)
-        return ezxml_err(doc, sc.end, "root tag missing");
-    scan_markup(sc, lt);
-    finish_texts(&sc.texts);
+    if (char *lt = static_cast<char *>(memchr(s, '<', sc.end - s)))
+        scan_markup(sc, lt);
+    else
+        ezxml_err(doc, sc.end, "root tag missing");
+    finish_state(sc.state);
     return &doc->root;
 }
 
 ezxml *ezxml_parse_str(char *s, size_t len) {
     return parse_buffer(s, len, markup_kinds::full);
+}
+
+// The reduced parser for documents of plain elements, text and comments:
+// attributes, CDATA, DOCTYPE and instructions are refused.
+ezxml *ezxml_tag_list(char *s, size_t len) {
+    return parse_buffer(s, len, markup_kinds::tags_only);
 }

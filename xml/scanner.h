@@ -10,10 +10,11 @@
 #ifndef EZXML_SCANNER_H
 #define EZXML_SCANNER_H
 
-#include <ctype.h>
+#include <assert.h>
 #include <string.h>
 
-#include "xml/parse_tree.h"
+#include "xml/chars.h"
+#include "xml/parse_state.h"
 #include "xml/parser.h"
 
 namespace scanning {
@@ -23,65 +24,49 @@ struct scanner {
     char *end;              // the end of input; *end is NUL
     bool end_stands_for_gt; // the end is the overwritten last byte, and that byte was '>'
     markup_kinds kinds;
-    text_tracker texts;
-    char *last_item; // where the latest markup item or text run began
+    parse_state state; // never null: the scanner always has one
+    char *last_item;   // where the latest markup item or text run began
 };
 
-// A set of byte values, made at compile time from the characters of a
-// literal (never holding NUL): one table entry per byte value, so that
-// testing a byte is a single load. A second table also stops at NUL, for
-// searches that end at the NUL standing at the end of input.
-struct char_set {
-    bool in[256] = {};
-    bool in_or_nul[256] = {};
-
-    consteval char_set(const char *members) {
-        in_or_nul[0] = true;
-        for (const char *m = members; *m; ++m)
-            in[static_cast<unsigned char>(*m)] = in_or_nul[static_cast<unsigned char>(*m)] = true;
-    }
-    constexpr bool has(char c) const { return in[static_cast<unsigned char>(c)]; }
-};
-
+// The byte classes the scanner tests and searches for, named as its readers
+// use them; the classes themselves are chars.h's one table.
+//
 // The C locale's white space, and the letters that begin a name (the C
 // locale's alphabet, ':' and '_').
-inline constexpr char_set space_chars{" \t\n\v\f\r"};
-inline constexpr char_set name_start_chars{
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:_"};
+inline constexpr char_class space_chars = cc_space;
+inline constexpr char_class name_start_chars = cc_name_start;
 
 // What ends an element name in a start tag, an attribute name, and a name
 // in a closing tag; what stands between an attribute name and its value;
 // the separators skipped inside markup; what a document type declaration
 // is scanned for.
-inline constexpr char_set tag_name_ends{"\t\r\n />"};
-inline constexpr char_set attribute_name_ends{"\t\r\n =/>"};
-inline constexpr char_set closing_name_ends{"\t\r\n >"};
-inline constexpr char_set before_value{"\t\r\n ="};
-inline constexpr char_set separators{"\t\r\n "};
-inline constexpr char_set doctype_delimiters{"[]>"};
+inline constexpr char_class tag_name_ends = cc_tag_name_end;
+inline constexpr char_class attribute_name_ends = cc_attribute_name_end;
+inline constexpr char_class closing_name_ends = cc_closing_name_end;
+inline constexpr char_class before_value = cc_before_value;
+inline constexpr char_class separators = cc_blank;
+inline constexpr char_class doctype_delimiters = cc_doctype_delimiter;
 
 // What ends a text run, and the bytes that make a text decode: a run that
 // reaches its '<' without one of them is taken as it stands. Likewise for
 // attribute values in either quote that are not declared otherwise.
-inline constexpr char_set text_stops{"<&\r"};
-inline constexpr char_set double_quoted_stops{"\"&\r\t\n\v\f"};
-inline constexpr char_set single_quoted_stops{"'&\r\t\n\v\f"};
-
-inline bool is_space(char c) {
-    return space_chars.has(c);
-}
+inline constexpr char_class text_stops = cc_text_stop;
+inline constexpr char_class double_quoted_stops = cc_double_quoted_stop;
+inline constexpr char_class single_quoted_stops = cc_single_quoted_stop;
 
 inline bool is_name_start(char c) {
-    return name_start_chars.has(c);
+    return is(c, name_start_chars);
 }
 
-// The first position at or after p (p <= end) whose character is in set, or
-// end. Relies on *end being NUL, which no set holds, to stop there without
-// comparing every position with end; a NUL before end (which the scanner
-// never leaves ahead of itself) is passed over like any non-member.
-inline char *find_any(char *p, char *end, const char_set &set) {
-    const bool *stop = set.in_or_nul;
-    auto at = [&](size_t i) { return stop[static_cast<unsigned char>(p[i])]; };
+// The first position at or after p (p <= end) whose character is in the
+// class (one that searches stop at: see chars.h), or end. Relies on *end
+// being NUL, which every such class holds, to stop there without comparing
+// every position with end; a NUL before end (which the scanner never leaves
+// ahead of itself) is passed over like any non-member.
+inline char *find_any(char *p, char *end, char_class stops) {
+    assert((stops & ~cc_stop_classes) == 0 && *end == '\0');
+    const uint32_t *classes = char_classes.classes;
+    auto at = [&](size_t i) { return classes[static_cast<unsigned char>(p[i])] & stops; };
     for (;;) {
         // Four bytes a step; the NUL at end stops every step in time, so
         // nothing past end is read.
@@ -109,16 +94,12 @@ inline char *find_any(char *p, char *end, const char_set &set) {
 }
 
 // The first position at or after p (p <= end) whose character is not in
-// set; end at the latest, since NUL is in no set.
-inline char *skip_all(char *p, const char_set &set) {
-    while (set.has(*p))
+// the class; end at the latest, since NUL belongs to no class of members.
+inline char *skip_all(char *p, char_class members) {
+    assert((members & cc_stop_classes) == 0);
+    while (is(*p, members))
         ++p;
     return p;
-}
-
-inline bool starts_with(const char *p, const char *end, const char *literal) {
-    size_t n = strlen(literal);
-    return static_cast<size_t>(end - p) >= n && memcmp(p, literal, n) == 0;
 }
 
 inline char *find_literal(char *from, char *end, const char *literal) {
@@ -134,7 +115,7 @@ inline bool closes_markup(const scanner &sc, const char *p) {
 // Records an error; the parse ends with it. An allocation that failed
 // because the document's budget ran out is reported as that.
 inline char *fail_out_of_memory(scanner &sc, char *position) {
-    const char *overrun = budget_overrun_message(sc.texts.budget);
+    const char *overrun = budget_overrun_message(sc.state.budget);
     ezxml_err(sc.doc, position, "%s", overrun ? overrun : "out of memory");
     return nullptr;
 }
@@ -143,9 +124,9 @@ inline char *fail_out_of_memory(scanner &sc, char *position) {
 // or a reference left as written need not have failed the step at hand);
 // if so, records the error that ends the parse.
 inline bool budget_ran_out(scanner &sc, char *position) {
-    if (!budget_overrun_happened(sc.texts.budget))
+    if (!budget_overrun_happened(sc.state.budget))
         return false;
-    ezxml_err(sc.doc, position, "%s", budget_overrun_message(sc.texts.budget));
+    ezxml_err(sc.doc, position, "%s", budget_overrun_message(sc.state.budget));
     return true;
 }
 

@@ -5,9 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "xml/default_index.h"
+#include "xml/indexes.h"
 #include "xml/document.h"
-#include "xml/name_set.h"
 
 namespace {
 

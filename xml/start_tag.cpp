@@ -2,7 +2,8 @@
 // as declared, and the empty-element form.
 #include <stdlib.h>
 
-#include "xml/default_index.h"
+#include "xml/indexes.h"
+#include "xml/attributes.h"
 #include "xml/document.h"
 #include "xml/entities.h"
 #include "xml/scanner.h"
@@ -21,7 +22,7 @@ declared_list declared_attributes(scanner &sc, const char *element) {
     char ***table = sc.doc->default_attributes;
     if (!table[0])
         return {}; // nothing declared (the usual case): no index to consult
-    default_index *index = &sc.texts.defaults;
+    default_index *index = &sc.state.defaults;
     if (default_index_update(index, table, -1)) {
         ptrdiff_t number = default_index_list(index, table, element);
         return number < 0 ? declared_list{} : declared_list{table[number], number};
@@ -37,7 +38,7 @@ declared_list declared_attributes(scanner &sc, const char *element) {
 char value_mode(scanner &sc, const declared_list &declared, const char *attribute) {
     if (!declared.list)
         return ' ';
-    const default_index *index = &sc.texts.defaults;
+    const default_index *index = &sc.state.defaults;
     if (!index->unusable && static_cast<size_t>(declared.number) < index->known_lists) {
         ptrdiff_t t = default_index_triple(index, sc.doc->default_attributes,
                                            static_cast<size_t>(declared.number), attribute);
@@ -49,113 +50,9 @@ char value_mode(scanner &sc, const declared_list &declared, const char *attribut
     return ' ';
 }
 
-// One start tag's attribute list while it is being read. Its layout is
-// always whole (pairs, null, ownership string). The first pairs stand in
-// room of its own, so that a tag with few attributes costs one list and one
-// ownership string of exactly their size, made when the tag is complete;
-// beyond that room the arrays move to the heap and grow geometrically. The
-// list an element ends up with is the same as with growth by one pair at a
-// time.
-struct attribute_list {
-    static constexpr size_t local_pairs = 16;
-    char *local_list[2 * local_pairs + 2];
-    char local_owners[local_pairs + 1];
-    char **list = local_list;
-    char *owners = local_owners;
-    size_t count = 0;
-    size_t list_capacity = 2 * local_pairs + 2;
-    size_t owners_capacity = local_pairs + 1;
-    bool on_heap = false;
-    parse_budget *budget = nullptr; // charged for the list's blocks
-
-    bool add(char *name) {
-        size_t k = count;
-        if (2 * k + 4 > list_capacity || k + 2 > owners_capacity) {
-            size_t more_list = 2 * list_capacity;
-            size_t more_owners = 2 * owners_capacity;
-            auto *grown_list = static_cast<char **>(
-                on_heap ? budget_realloc(budget, list, more_list * sizeof(char *))
-                        : budget_malloc(budget, more_list * sizeof(char *)));
-            if (!grown_list)
-                return false;
-            if (!on_heap)
-                memcpy(grown_list, list, list_capacity * sizeof(char *));
-            list = grown_list;
-            list_capacity = more_list;
-            auto *grown_owners =
-                static_cast<char *>(on_heap ? budget_realloc(budget, owners, more_owners)
-                                            : budget_malloc(budget, more_owners));
-            if (!grown_owners) {
-                if (!on_heap) { // the list holds nothing of its own yet
-                    free(list);
-                    list = local_list;
-                    list_capacity = 2 * local_pairs + 2;
-                }
-                return false;
-            }
-            if (!on_heap)
-                memcpy(grown_owners, owners, owners_capacity);
-            owners = grown_owners;
-            owners_capacity = more_owners;
-            on_heap = true;
-        }
-        owners[k] = ' ';
-        owners[k + 1] = '\0';
-        list[2 * k] = name;
-        list[2 * k + 1] = empty_text();
-        list[2 * k + 2] = nullptr;
-        list[2 * k + 3] = owners;
-        ++count;
-        return true;
-    }
-
-    // Hands the list over for the element: EZXML_NIL when there is none,
-    // null when no memory could be had (the list is then still this one's).
-    char **take() {
-        if (count == 0)
-            return EZXML_NIL;
-        char **taken = list;
-        if (!on_heap) {
-            // One block: the pointers, then the ownership string right
-            // behind them (which the library recognises by its place).
-            size_t pointers = (2 * count + 2) * sizeof(char *);
-            taken = static_cast<char **>(budget_malloc(budget, pointers + count + 1));
-            if (!taken)
-                return nullptr;
-            memcpy(taken, list, (2 * count + 1) * sizeof(char *));
-            char *taken_owners = reinterpret_cast<char *>(taken) + pointers;
-            memcpy(taken_owners, owners, count + 1);
-            taken[2 * count + 1] = taken_owners;
-        }
-        forget();
-        return taken;
-    }
-
-    void release() {
-        if (on_heap) {
-            ezxml_free_attr(list);
-        } else {
-            for (size_t k = 0; k < count; ++k)
-                if (owners[k] & 0x40)
-                    free(list[2 * k + 1]);
-        }
-        forget();
-    }
-
-  private:
-    void forget() {
-        list = local_list;
-        owners = local_owners;
-        count = 0;
-        list_capacity = 2 * local_pairs + 2;
-        owners_capacity = local_pairs + 1;
-        on_heap = false;
-    }
-};
-
 // Reads one attribute at p. Returns where the scan goes on, or null after
 // recording an error (the list has then been released).
-char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
+char *read_attribute(scanner &sc, char *markup, char *p, attribute_builder &attrs,
                      const declared_list &declared) {
     char *name = p;
     if (!attrs.add(name)) {
@@ -196,9 +93,9 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
         if (!plain) {
             size_t decoded_length;
             char *decoded = decode_run(value, static_cast<size_t>(close - value), sc.doc->entities,
-                                       value_mode(sc, declared, name), &sc.texts.entities,
-                                       sc.texts.budget, &decoded_length);
-            if (budget_overrun_happened(sc.texts.budget)) { // cut short: the parse ends
+                                       value_mode(sc, declared, name), &sc.state.entities,
+                                       sc.state.budget, &decoded_length);
+            if (budget_overrun_happened(sc.state.budget)) { // cut short: the parse ends
                 if (decoded != value)
                     free(decoded);
                 attrs.release();
@@ -206,7 +103,7 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
             }
             attrs.list[2 * k + 1] = decoded;
             if (decoded != value)
-                attrs.owners[k] = '@';
+                attrs.owners[k] = pair_owns_copied_value;
         } else {
             attrs.list[2 * k + 1] = value;
         }
@@ -217,7 +114,7 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_list &attrs,
 // After a start tag has been read up to its end (p at '>', at the end of
 // input, or at the character after '/'), opens the element and, for an
 // empty-element tag, closes it again.
-char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute_list &attrs,
+char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute_builder &attrs,
                        bool empty) {
     if (!closes_markup(sc, p)) {
         attrs.release();
@@ -233,22 +130,22 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
     }
     // Every later element takes at least a '<' and the first letter of its
     // name, which bounds how many records the parse can still ask for.
-    sc.texts.elements_left = 1 + static_cast<size_t>(sc.end - p) / 2;
+    sc.state.elements_left = 1 + static_cast<size_t>(sc.end - p) / 2;
     if (empty && sc.doc->current->name) {
         // Opened and closed at once: the cursor would come straight back,
         // so the element is only added.
-        if (!add_empty_element(sc.doc, name, list, &sc.texts)) {
+        if (!add_empty_element(sc.doc, name, list, sc.state)) {
             ezxml_free_attr(list);
             return fail_out_of_memory(sc, markup);
         }
         return p;
     }
-    if (!open_element(sc.doc, name, list, &sc.texts)) {
+    if (!open_element(sc.doc, name, list, sc.state)) {
         ezxml_free_attr(list);
         return fail_out_of_memory(sc, markup);
     }
     if (empty)
-        close_element(sc.doc, name, p, &sc.texts);
+        close_element(sc.doc, name, p, sc.state);
     return p;
 }
 
@@ -264,8 +161,8 @@ char *start_tag(scanner &sc, char *markup) {
     while (p < sc.end && is_space(*p))
         *p++ = '\0';
 
-    attribute_list attrs;
-    attrs.budget = sc.texts.budget;
+    attribute_builder attrs;
+    attrs.budget = sc.state.budget;
     if (sc.kinds == markup_kinds::full) {
         declared_list declared;
         if (p < sc.end && *p != '/' && *p != '>')

@@ -180,6 +180,34 @@ TEST(EntityDeclarations, CircularOnesAreRefused) {
     EXPECT_EQ(forward.result, 1);
 }
 
+// A name holding a ';' of its own: "&a;b;" begins with the name "a;b;", so
+// x reaches a;b, which reaches x. The guard's shortcut must see that while
+// the parser keeps its index of the entity list.
+TEST(EntityDeclarations, CircularThroughANameWithAnInnerSemicolonIsRefused) {
+    parsed_document d("<!DOCTYPE r [<!ENTITY x '&a;b;'><!ENTITY a;b '&x;'>]><r>&x;</r>");
+    EXPECT_EQ(d.error(), message(1, "circular entity declaration &a;b;"));
+    EXPECT_EQ(declared_entities(d.doc()), (Entities{{"x;", "&a;b;"}}));
+
+    Subset s("<!ENTITY x '&a;b;'><!ENTITY a;b '&x;'>");
+    EXPECT_EQ(s.result, 0);
+    EXPECT_EQ(s.error(), message(1, "circular entity declaration &a;b;"));
+}
+
+// A reference ends at its first ';': the name "a;b;" matches "&a;b;", but
+// only "&a;" is replaced, and "b;" stays.
+TEST(EntityDeclarations, AReferenceToANameWithAnInnerSemicolonReplacesUpToItsFirstSemicolon) {
+    parsed_document d("<!DOCTYPE r [<!ENTITY a;b 'X'>]><r>&a;b;</r>");
+    EXPECT_EQ(d.error(), "");
+    EXPECT_STREQ(d.root->text, "Xb;");
+
+    Subset s("<!ENTITY a;b 'X'>");
+    char text[] = "[&a;b;]";
+    char *decoded = ezxml_decode(text, s.doc->entities, '&');
+    EXPECT_STREQ(decoded, "[Xb;]");
+    if (decoded != text)
+        free(decoded);
+}
+
 TEST(EntityDeclarations, ScanningStopsAtTheCircularOne) {
     Subset s("<!ENTITY a '&a;'><!ENTITY b 'later'>");
     EXPECT_EQ(s.result, 0);

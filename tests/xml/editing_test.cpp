@@ -270,12 +270,90 @@ TEST_F(Cut, InsertBelowItselfIsRefused) {
     EXPECT_EQ(check_chains(root), "");
 }
 
-TEST_F(Cut, InsertOfADocumentRootIsRefused) {
-    ezxml *other = ezxml_new("other");
-    EXPECT_EQ(ezxml_insert(other, root, 0), nullptr);
-    EXPECT_EQ(other->parent, nullptr);
+// A fragment built apart under a root of its own is grafted in whole; its
+// document's tables (the entity list) go with the graft, so nothing leaks.
+TEST_F(Cut, InsertOfANewDocumentsRootGraftsItAsAFragment) {
+    ezxml *fragment = ezxml_new("f");
+    ezxml *inner = ezxml_add_child(fragment, "i", 0);
+    ezxml_set_txt(inner, "t");
+    ASSERT_EQ(ezxml_insert(fragment, c3, 0), fragment);
+    EXPECT_EQ(fragment->parent, c3);
+    EXPECT_EQ(ezxml_get(root, "c", 0, "f", 0, "i", 0, nullptr), inner);
     EXPECT_EQ(check_chains(root), "");
-    ezxml_free(other);
+    char *xml = ezxml_toxml(c3);
+    EXPECT_STREQ(xml, "\n<c>\n<f>\n<i>t</i>\n</f>\n</c>\n");
+    free(xml);
+    // Cut out again it is an ordinary element, freed as one.
+    ASSERT_EQ(ezxml_cut(fragment), fragment);
+    ezxml_free(fragment);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+TEST_F(Cut, InsertOfARootBelowItselfIsRefused) {
+    EXPECT_EQ(ezxml_insert(root, c3, 0), nullptr);
+    EXPECT_EQ(ezxml_insert(root, root, 0), nullptr);
+    EXPECT_EQ(root->parent, nullptr);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+// A fragment goes into a document's tree, never below a piece cut out
+// (whose former parent may be the fragment itself: a loop of parents).
+TEST_F(Cut, InsertOfARootBelowACutPieceIsRefused) {
+    ASSERT_EQ(ezxml_cut(b1), b1);
+    EXPECT_EQ(ezxml_insert(root, b1, 0), nullptr);
+    EXPECT_EQ(root->parent, nullptr);
+    ezxml *inner = ezxml_add_child(b1, "i", 0);
+    ezxml *fragment = ezxml_new("f");
+    EXPECT_EQ(ezxml_insert(fragment, inner, 0), nullptr);
+    EXPECT_EQ(check_chains(root), "");
+    ezxml_free(fragment);
+    ezxml_free(b1);
+}
+
+TEST(Insert, FragmentsGraftedIntoFragments) {
+    ezxml *outer = ezxml_new("outer");
+    ezxml *slot = ezxml_add_child(outer, "slot", 0);
+    ezxml *inner = ezxml_new("inner");
+    ASSERT_EQ(ezxml_insert(inner, slot, 0), inner);
+    ezxml *doc = ezxml_new("doc");
+    ASSERT_EQ(ezxml_insert(outer, doc, 0), outer);
+    EXPECT_EQ(ezxml_get(doc, "outer", 0, "slot", 0, "inner", 0, nullptr), inner);
+    EXPECT_EQ(check_chains(doc), "");
+    ezxml_free(doc);
+}
+
+TEST_F(Cut, InsertOfAnUnnamedRootIsRefused) {
+    ezxml *unnamed = ezxml_new(nullptr);
+    EXPECT_EQ(ezxml_insert(unnamed, root, 0), nullptr);
+    EXPECT_EQ(unnamed->parent, nullptr);
+    EXPECT_EQ(check_chains(root), "");
+    ezxml_free(unnamed);
+}
+
+// The insert contract allows linking a cut element again after its former
+// parent is gone; insert must not look at that parent (the sanitizer build
+// reports the read).
+TEST_F(Cut, InsertAfterTheFormerParentWasFreed) {
+    ezxml *x = ezxml_add_child(b1, "x", 0);
+    ASSERT_EQ(ezxml_cut(x), x);
+    ASSERT_EQ(ezxml_cut(b1), b1);
+    ezxml_free(b1); // x's former parent
+    ASSERT_EQ(ezxml_insert(x, c3, 1), x);
+    EXPECT_EQ(x->parent, c3);
+    EXPECT_EQ(ezxml_child(c3, "x"), x);
+    EXPECT_EQ(check_chains(root), "");
+}
+
+TEST(Insert, AfterTheFormerDocumentWasFreed) {
+    ezxml *old_doc = ezxml_new("old");
+    ezxml *x = ezxml_add_child(old_doc, "x", 0);
+    ASSERT_EQ(ezxml_cut(x), x);
+    ezxml_free(old_doc);
+    ezxml *doc = ezxml_new("new");
+    ASSERT_EQ(ezxml_insert(x, doc, 0), x);
+    EXPECT_EQ(doc->child, x);
+    EXPECT_EQ(check_chains(doc), "");
+    ezxml_free(doc);
 }
 
 TEST_F(Cut, CuttingTwiceChangesNothingMore) {
@@ -417,6 +495,37 @@ TEST(SetAttr, OwningWithTheListsOwnStringsFreesNothingInUse) {
     EXPECT_STREQ(ezxml_attr(root, "k"), "v");
     EXPECT_EQ(ownership_of(root), "\xC0");
     ezxml_free(root);
+}
+
+// Handing over the very strings the pair already holds, which the list did
+// not own yet: the list takes them over (the sanitizer build reports a leak
+// otherwise).
+TEST(SetAttr, OwningTheStringsThePairAlreadyHoldsTakesThemOver) {
+    ezxml *root = ezxml_new("r");
+    char *name = strdup("k");
+    char *value = strdup("v");
+    ezxml_set_attr(root, name, value); // not owned
+    EXPECT_EQ(ownership_of(root), " ");
+    ezxml_set_flag(root, EZXML_ARGS_OWNED);
+    EXPECT_EQ(ezxml_set_attr(root, name, value), root);
+    EXPECT_EQ(root->flags & EZXML_ARGS_OWNED, 0);
+    EXPECT_EQ(root->attributes[0], name);
+    EXPECT_STREQ(ezxml_attr(root, "k"), "v");
+    // Both bits are set in the pair's byte (a space before): 0x20 | 0xC0.
+    EXPECT_EQ(ownership_of(root), "\xE0");
+    EXPECT_EQ(check_attribute_list(root->attributes), "");
+    ezxml_free(root); // frees both
+}
+
+TEST(SetAttr, OwningTheValueThePairAlreadyHoldsUnderAnotherName) {
+    ezxml *root = ezxml_new("r");
+    char *value = strdup("v");
+    ezxml_set_attr(root, "k", value); // not owned
+    ezxml_set_flag(root, EZXML_ARGS_OWNED);
+    ezxml_set_attr(root, strdup("k"), value); // the given name is freed at once
+    EXPECT_EQ(ownership_of(root), "`");       // 0x40 set in the space that was there
+    EXPECT_STREQ(ezxml_attr(root, "k"), "v");
+    ezxml_free(root); // frees the value
 }
 
 TEST(SetAttr, UpdatingAParsedValueKeepsOneByteInPairOrder) {

@@ -62,8 +62,6 @@ class Model {
         return out;
     }
 
-    bool former_parent_alive(Node *n) { return n->parent && live.count(n->parent); }
-
     static bool below(Node *n, Node *top) {
         for (; n; n = n->linked ? n->parent : nullptr)
             if (n == top)
@@ -142,10 +140,8 @@ class Model {
     }
 
     void cut(Node *x) {
-        // A cut element's former parent must still exist for it to be cut
-        // again (the library reads it).
-        if (!x->linked && x != root && !former_parent_alive(x))
-            return;
+        // A cut element is cut again even when its former parent is gone
+        // (the library does not look at that parent).
         ASSERT_EQ(ezxml_cut(x->real), x->real);
         if (x == root || !x->linked)
             return;
@@ -159,8 +155,6 @@ class Model {
             ASSERT_EQ(ezxml_insert(x->real, dest->real, offset), nullptr);
             return;
         }
-        if (!x->linked && !former_parent_alive(x))
-            return;
         if (below(dest, x)) {
             ASSERT_EQ(ezxml_insert(x->real, dest->real, offset), nullptr);
             return;

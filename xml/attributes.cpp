@@ -1,13 +1,24 @@
-// Editing an element in place: its text, its flags and its attributes, with
-// the ownership of each string kept exact so that freeing stays sound.
-#include <stdlib.h>
+// Attribute lists: the lists the parser makes, adding, replacing and
+// removing pairs, and freeing lists, with the ownership of every string kept
+// exact (see attributes.h).
+#include "xml/attributes.h"
 
-#include "xml/document.h"
+char **list_in_one_block(char *const *pairs, const char *owners, size_t count,
+                         parse_budget *budget) {
+    assert(count > 0 && !pairs[2 * count] && strlen(owners) == count);
+    size_t pointers = (2 * count + 2) * sizeof(char *);
+    auto *list = static_cast<char **>(budget_malloc(budget, pointers + count + 1));
+    if (!list)
+        return nullptr;
+    memcpy(list, pairs, (2 * count + 1) * sizeof(char *));
+    char *ownership = reinterpret_cast<char *>(list) + pointers;
+    memcpy(ownership, owners, count + 1);
+    list[2 * count + 1] = ownership;
+    assert(ownership_inside_list(list, count));
+    return list;
+}
 
 namespace {
-
-constexpr unsigned char name_owned_bit = 0x80;
-constexpr unsigned char value_owned_bit = 0x40;
 
 // Hands a string over to the library's allocator after all.
 void release(const char *s) {
@@ -56,7 +67,7 @@ long append_pair(ezxml *e, const char *n, size_t pairs, bool owning) {
     list[2 * pairs + 1] = empty_text();
     list[2 * pairs + 2] = nullptr;
     list[2 * pairs + 3] = ownership;
-    ownership[pairs] = owning ? static_cast<char>(name_owned_bit) : ' ';
+    ownership[pairs] = owning ? static_cast<char>(pair_name_owned) : pair_owns_nothing;
     ownership[pairs + 1] = '\0';
     e->attributes = list;
     return static_cast<long>(pairs);
@@ -64,25 +75,23 @@ long append_pair(ezxml *e, const char *n, size_t pairs, bool owning) {
 
 } // namespace
 
-extern "C" ezxml *ezxml_set_txt(ezxml *xml, const char *txt) {
-    if (!xml || !txt)
-        return nullptr;
-    // Setting the text an element already holds changes nothing; freeing it
-    // first would leave the element pointing at released memory.
-    if (txt == xml->text)
-        return xml;
-    if (xml->flags & EZXML_TEXT_OWNED)
-        free(xml->text);
-    xml->text = const_cast<char *>(txt);
-    xml->flags &= static_cast<uint16_t>(~EZXML_TEXT_OWNED);
-    return xml;
-}
-
-extern "C" ezxml *ezxml_set_flag(ezxml *xml, unsigned flag) {
-    if (!xml)
-        return nullptr;
-    xml->flags |= static_cast<uint16_t>(flag);
-    return xml;
+extern "C" void ezxml_free_attr(char **attr) {
+    if (!attr || attr == EZXML_NIL)
+        return;
+    size_t pairs = pair_count(attr);
+    char *ownership = attr[2 * pairs + 1];
+    if (ownership) {
+        for (size_t k = 0; k < pairs && ownership[k]; ++k) {
+            unsigned char byte = static_cast<unsigned char>(ownership[k]);
+            if (byte & pair_name_owned)
+                free(attr[2 * k]);
+            if (byte & pair_value_owned)
+                free(attr[2 * k + 1]);
+        }
+    }
+    if (!ownership_inside_list(attr, pairs))
+        free(ownership);
+    free(attr);
 }
 
 extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value) {
@@ -122,26 +131,34 @@ extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value
         list = xml->attributes;
     } else {
         k = found;
-        // The list keeps the name string it has.
-        if (owning && name != list[2 * k])
-            release(name);
     }
 
     char *ownership = list[2 * pairs + 1];
     unsigned char byte = static_cast<unsigned char>(ownership[k]);
+    if (found != static_cast<size_t>(-1) && owning) {
+        // The list keeps the name string it has; the one handed over is
+        // released, unless it is that very string, which the list then owns.
+        if (name != list[2 * k])
+            release(name);
+        else
+            byte |= pair_name_owned;
+    }
     char *old_value = list[2 * k + 1];
     if (value == old_value) {
-        // The very string the pair already holds: nothing to release and
-        // nothing handed over, so its ownership stays as it is.
+        // The very string the pair already holds: nothing to release. Handed
+        // over, the list owns it from now on; otherwise its ownership stays
+        // as it is.
+        if (owning)
+            byte |= pair_value_owned;
     } else {
-        if (byte & value_owned_bit)
+        if (byte & pair_value_owned)
             free(old_value);
         if (owning) {
-            byte |= value_owned_bit;
+            byte |= pair_value_owned;
         } else {
-            byte &= static_cast<unsigned char>(~value_owned_bit);
-            if (!(byte & (name_owned_bit | value_owned_bit)))
-                byte = ' ';
+            byte &= static_cast<unsigned char>(~pair_value_owned);
+            if (!(byte & (pair_name_owned | pair_value_owned)))
+                byte = pair_owns_nothing;
         }
     }
 
@@ -149,7 +166,7 @@ extern "C" ezxml *ezxml_set_attr(ezxml *xml, const char *name, const char *value
         list[2 * k + 1] = const_cast<char *>(value);
         ownership[k] = static_cast<char>(byte);
     } else {
-        if (byte & name_owned_bit)
+        if (byte & pair_name_owned)
             free(list[2 * k]);
         // Later pairs, the terminator and the ownership string move down
         // one pair; the ownership bytes behind k and the NUL move down one.
