@@ -18,10 +18,13 @@
 // in-place parsers' input buffer is the caller's and is not counted, while
 // the copies the other parsers make of the text are.
 //
-//   bench_parsers [--seconds S] [--quick]
+//   bench_parsers [--seconds S] [--quick] [--data FILE]
 //
 // S is the time spent on each parser and input (default 0.3); each figure
 // is the median of at least 5 runs. --quick uses fewer and smaller inputs.
+// --data also writes the throughput table to FILE, one input a line: the
+// label in quotes, then each parser's MB/s (0 where it refused), separated
+// by tabs, for tools/bench's chart.
 #include "bench/parsers_heap.h"
 
 #include <algorithm>
@@ -53,6 +56,7 @@ struct clock_type {
 struct options {
     double seconds = 0.3;
     bool quick = false;
+    const char *data = nullptr;
 };
 
 struct measurement {
@@ -272,6 +276,23 @@ void print_throughput(const std::vector<row> &rows) {
     printf("(* one run only: the first took more than %.0f s)\n", single_run_above);
 }
 
+bool write_data(const char *path, const std::vector<row> &rows) {
+    FILE *out = fopen(path, "w");
+    if (!out)
+        return false;
+    fprintf(out, "input");
+    for (const peers::peer &p : peers::all)
+        fprintf(out, "\t%s", p.name);
+    fprintf(out, "\n");
+    for (const row &r : rows) {
+        fprintf(out, "\"%s\"", r.in->label.c_str());
+        for (const measurement &m : r.results)
+            fprintf(out, "\t%.3f", m.refused ? 0 : r.in->bytes() / 1e6 / m.parse);
+        fprintf(out, "\n");
+    }
+    return fclose(out) == 0;
+}
+
 void print_memory(const std::vector<row> &rows) {
     printf("\nHeap: peak while parsing (KiB), and bytes the finished tree holds per element; "
            "in brackets\neach peer's ratio to ezxml, above 1 = peer needs more\n");
@@ -381,8 +402,10 @@ int main(int argc, char **argv) {
             opt.seconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--quick") == 0) {
             opt.quick = true;
+        } else if (strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
+            opt.data = argv[++i];
         } else {
-            fprintf(stderr, "usage: %s [--seconds S] [--quick]\n", argv[0]);
+            fprintf(stderr, "usage: %s [--seconds S] [--quick] [--data FILE]\n", argv[0]);
             return 2;
         }
     }
@@ -400,6 +423,8 @@ int main(int argc, char **argv) {
     }
 
     print_throughput(rows);
+    if (opt.data && !write_data(opt.data, rows))
+        fprintf(stderr, "cannot write %s\n", opt.data);
     print_memory(rows);
     for (const std::string &note : notes)
         printf("note: %s\n", note.c_str());

@@ -43,28 +43,14 @@ void end_checks(scanner &sc) {
 }
 
 // The '<' that ends the text run at p (null when none comes before end),
-// and whether the run holds nothing to decode. Short runs (the white space
-// between tags) are read byte by byte for both at once; a run that goes on
-// longer is searched with the C library's block-wise searches instead.
+// and whether the run holds nothing to decode: it does when the search for
+// its end meets a byte that makes a text decode first.
 char *find_text_end(char *p, char *end, bool *plain) {
-    constexpr ptrdiff_t short_run = 16;
-    char *q = p;
-    char *short_end = end - p > short_run ? p + short_run : end;
-    while (q < short_end && !is(*q, text_stops))
-        ++q;
-    if (q < short_end && *q == '<') {
-        *plain = true;
+    char *q = find_any(p, end, text_stops);
+    *plain = q < end && *q == '<';
+    if (*plain)
         return q;
-    }
-    if (q == short_end && q != end) {
-        // A long run: find its end, then whether it holds anything to decode.
-        auto *lt = static_cast<char *>(memchr(q, '<', end - q));
-        size_t rest = static_cast<size_t>((lt ? lt : end) - q);
-        *plain = !memchr(q, '&', rest) && !memchr(q, '\r', rest);
-        return lt;
-    }
-    *plain = false;
-    return static_cast<char *>(memchr(q, '<', end - q));
+    return static_cast<char *>(memchr(q, '<', static_cast<size_t>(end - q)));
 }
 
 // Parses from the first '<' at lt to the end of input.

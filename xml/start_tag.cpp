@@ -75,8 +75,10 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_builder &attr
         char *close = nullptr;
         bool plain = false;
         if (!declared.list) {
-            char *stop =
-                find_any(p, sc.end, quote == '"' ? double_quoted_stops : single_quoted_stops);
+            // One search per quote, so that each searches a set known
+            // when compiled.
+            char *stop = quote == '"' ? find_any(p, sc.end, double_quoted_stops)
+                                      : find_any(p, sc.end, single_quoted_stops);
             plain = *stop == quote;
             close = plain ? stop : nullptr;
             p = stop;
