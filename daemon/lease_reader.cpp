@@ -136,7 +136,8 @@ size_t decode_vendor_specific(const char *value, size_t length,
 size_t decode_first_address(const char *value, size_t length,
                             char (&server)[SERVER_TEXT_CAPACITY]) {
     size_t out = 0;
-    while (out < length && out<server_text_limit &&static_cast<unsigned char>(value[out])> 0x20) {
+    while (out < length && out < server_text_limit &&
+           (static_cast<unsigned char>(value[out]) > 0x20)) {
         server[out] = value[out];
         ++out;
     }

@@ -57,17 +57,15 @@ NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_server) == 11314, "autoprov_
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_http_user) == 11570, "autoprov_http_user");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_http_password) == 11826,
                     "autoprov_http_password");
-NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_http_password) +
-                            NVCFG_HTTP_PASSWORD_CAPACITY <=
-                        12226,
+NVCFG_STATIC_ASSERT((offsetof(struct nvcfg, autoprov_http_password) +
+                     NVCFG_HTTP_PASSWORD_CAPACITY) <= 12226,
                     "autoprov_http_password must end before autoprov_disabled");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_disabled) == 12226, "autoprov_disabled");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_file) == 14782, "autoprov_file");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_use_tftp) == 14911, "autoprov_use_tftp");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_idle_minutes) == 14912,
                     "autoprov_idle_minutes");
-NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_time_of_day) == 14916,
-                    "autoprov_time_of_day");
+NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, autoprov_time_of_day) == 14916, "autoprov_time_of_day");
 NVCFG_STATIC_ASSERT(offsetof(struct nvcfg, enable_sip_mcast) == 23857, "enable_sip_mcast");
 
 /* Fills the caller's record. 0 on success, anything else on failure. */

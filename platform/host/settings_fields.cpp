@@ -9,7 +9,7 @@ namespace {
 
 #define NVCFG_FIELD(member, kind)                                                                  \
     settings_field {                                                                               \
-#member, offsetof(nvcfg, member), sizeof(nvcfg::member), kind                              \
+        #member, offsetof(nvcfg, member), sizeof(nvcfg::member), kind                              \
     }
 
 constexpr std::array fields{
@@ -30,14 +30,18 @@ constexpr std::array fields{
 
 constexpr bool widths_match_kinds() {
     for (const settings_field &field : fields) {
-        if (field.kind == field_kind::number32 && field.width != 4)
+        if (field.kind == field_kind::number32 && field.width != 4) {
             return false;
-        if (field.kind == field_kind::number8 && field.width != 1)
+        }
+        if (field.kind == field_kind::number8 && field.width != 1) {
             return false;
-        if (field.kind == field_kind::mac && field.width != 6)
+        }
+        if (field.kind == field_kind::mac && field.width != 6) {
             return false;
-        if (field.kind == field_kind::text && field.width > field_value_capacity)
+        }
+        if (field.kind == field_kind::text && field.width > field_value_capacity) {
             return false;
+        }
     }
     return true;
 }
@@ -75,12 +79,15 @@ bool all_digits(std::string_view text) {
 }
 
 int hex_value(char c) {
-    if (c >= '0' && c <= '9')
+    if (c >= '0' && c <= '9') {
         return c - '0';
-    if (c >= 'a' && c <= 'f')
+    }
+    if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
+    }
+    if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
+    }
     return -1;
 }
 

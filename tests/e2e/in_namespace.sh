@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs one installed program inside a private mount namespace (started by
-# `unshare --mount --propagation private`), on fresh tmpfs mounts over /tmp
-# and /run, so it works on the real paths /tmp/new, /tmp/old, /tmp/idle and
+# Runs one installed program inside a private mount namespace, on fresh
+# tmpfs mounts over /tmp and /run (made by tools/in-namespace), so it works
+# on the real paths /tmp/new, /tmp/old, /tmp/idle and
 # /run/systemd/netif/leases/2 without touching the machine's own.
 #
 #   in_namespace.sh SCENARIO_DIR OUTPUT_DIR PROGRAM
@@ -28,51 +28,19 @@ scenario=$1
 output=$2
 program=$3
 
-# The caller's files may live under /tmp, which the fresh mount hides; keep
-# the old /tmp reachable at /mnt and translate those paths.
-outer_tmp=
-case "$scenario $output $program" in
-*/tmp/*)
-    mount --bind /tmp /mnt
-    outer_tmp=/mnt
-    ;;
-esac
+# The private mounts, the caller's paths under /tmp and the resolver come
+# from the project's one namespace runner, which runs this script again
+# inside the namespace it makes.
+if [ -z "${IN_NAMESPACE_OUTER_TMP+set}" ]; then
+    exec "$(dirname "$0")/../../tools/in-namespace" --resolv-conf "$scenario/resolv.conf" \
+        /bin/sh "$0" "$@"
+fi
 translate() {
     case "$1" in
-    /tmp/*) if [ -n "$outer_tmp" ]; then echo "$outer_tmp/${1#/tmp/}"; else echo "$1"; fi ;;
+    /tmp/*) echo "${IN_NAMESPACE_OUTER_TMP:-/tmp}/${1#/tmp/}" ;;
     *) echo "$1" ;;
     esac
 }
-case "$scenario $output $program" in
-/run/* | *" /run/"*)
-    echo "in_namespace.sh: the test files must not live under /run" >&2
-    exit 2
-    ;;
-esac
-
-mount -t tmpfs -o mode=1777 e2e-tmp /tmp
-scenario=$(translate "$scenario")
-output=$(translate "$output")
-program=$(translate "$program")
-
-# Names in hostile texts must never reach a real resolver.
-resolv_target=/etc/resolv.conf
-if [ -L /etc/resolv.conf ]; then
-    resolv_target=$(readlink -f /etc/resolv.conf)
-fi
-mount -t tmpfs -o mode=755 e2e-run /run
-case "$resolv_target" in
-/run/*)
-    mkdir -p "$(dirname "$resolv_target")"
-    cp "$scenario/resolv.conf" "$resolv_target"
-    ;;
-*)
-    # Without the file the C library asks 127.0.0.1 anyway.
-    if [ -e "$resolv_target" ]; then
-        mount --bind "$scenario/resolv.conf" "$resolv_target"
-    fi
-    ;;
-esac
 
 mkdir -p /run/systemd/netif/leases
 if [ -f "$scenario/lease" ]; then

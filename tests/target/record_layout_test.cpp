@@ -25,7 +25,7 @@ struct field_place {
 
 #define PLACE(field, offset, width)                                                                \
     field_place {                                                                                  \
-#field, offset, width, offsetof(nvcfg, field), sizeof(nvcfg::field)                        \
+        #field, offset, width, offsetof(nvcfg, field), sizeof(nvcfg::field)                        \
     }
 
 // The library's table: offset and the least width each field has.
