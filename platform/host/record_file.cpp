@@ -12,6 +12,16 @@
 
 namespace {
 
+/* A path too long to use is named by its length and its first bytes only:
+ * the rest would not fit the explanation, and a message cut short mid-path
+ * would hide why the path was refused. */
+constexpr int too_long_path_shown = 48;
+
+void refuse_too_long_path(const char *path, size_t limit, record_error &why) {
+    std::snprintf(why, sizeof why, "path too long (%zu bytes, at most %zu): %.*s...",
+                  std::strlen(path), limit, too_long_path_shown, path);
+}
+
 bool write_fully(int fd, const unsigned char *data, size_t length) {
     while (length > 0) {
         ssize_t written = write(fd, data, length);
@@ -67,9 +77,10 @@ bool read_record_file(const char *path, record_bytes record, record_error &why) 
 
 bool replace_record_file(const char *path, const_record_bytes record, record_error &why) {
     char temporary[PATH_MAX];
-    int needed = std::snprintf(temporary, sizeof temporary, "%s.XXXXXX", path);
+    static constexpr char temporary_suffix[] = ".XXXXXX";
+    int needed = std::snprintf(temporary, sizeof temporary, "%s%s", path, temporary_suffix);
     if (needed < 0 || static_cast<size_t>(needed) >= sizeof temporary) {
-        std::snprintf(why, sizeof why, "path too long: %s", path);
+        refuse_too_long_path(path, sizeof temporary - sizeof temporary_suffix, why);
         return false;
     }
     // Keep the permissions of the record being replaced; a new one is
@@ -110,7 +121,7 @@ bool make_parent_directories(const char *path, record_error &why) {
     char prefix[PATH_MAX];
     size_t length = std::strlen(path);
     if (length >= sizeof prefix) {
-        std::snprintf(why, sizeof why, "path too long: %s", path);
+        refuse_too_long_path(path, sizeof prefix - 1, why);
         return false;
     }
     std::memcpy(prefix, path, length + 1);

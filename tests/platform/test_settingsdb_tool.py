@@ -84,6 +84,28 @@ class Create(ToolCase):
         with open(blocker) as f:
             self.assertEqual(f.read(), "not a directory")
 
+    def long_path(self, length):
+        # Directory names of 200 bytes, so no single name is too long.
+        path = self.dir
+        while len(path) + 201 < length:
+            path += "/" + "d" * 200
+        return path + "/" + "r" * (length - len(path) - 1)
+
+    def test_a_path_too_long_is_refused_in_one_short_line(self):
+        # Too long for a path at all (PATH_MAX is 4096 with its NUL), and too
+        # long only with the suffix ".XXXXXX" of the temporary file written
+        # beside the record.
+        for length, limit in ((6000, 4095), (4093, 4095 - 7)):
+            with self.subTest(length=length):
+                path = self.long_path(length)
+                self.assertEqual(len(path.encode()), length)
+                result = self.run_tool("create", path=path)
+                self.assertNotEqual(result.returncode, 0)
+                expected = "settingsdb: path too long (%d bytes, at most %d): %s...\n" % (
+                    length, limit, path[:48])
+                self.assertEqual(result.stderr, expected)
+                self.assertFalse(os.path.exists(path))
+
     def test_help_lists_every_field(self):
         out = self.ok("--help")
         for name in FIELDS:

@@ -6,7 +6,7 @@ BUILD_AND_TEST_PACKAGES=(
     g++ cmake ninja-build
     libgtest-dev libgmock-dev libexpat1-dev
     python3 wget openssl ca-certificates tftpd-hpa
-    util-linux mount coreutils findutils binutils
+    util-linux mount coreutils findutils binutils man-db
 )
 
 package_installed() {
