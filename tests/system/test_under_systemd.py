@@ -7,6 +7,7 @@ daemon in the container reaches them there.
 The tests build on each other and run in the order of their names: the first
 starts the service, the later ones restart, kill and stop it."""
 
+import base64
 import os
 import re
 import subprocess
@@ -32,6 +33,8 @@ IDLE = "Cfgwatch: we've been idle for 10 minutes, checking for autoprovisioning 
 MOVED_ASIDE = "Cfgwatch error: /tmp/new was not a private directory, moved it to /tmp/new.untrusted-"
 LEASE = "/run/systemd/netif/leases/2"
 NOBODY = 65534
+USER = "device-1a2b3c"
+PASSWORD = "provisioning secret"
 # Every download may write up to 8 MiB, and a file of exactly that size is
 # kept: the unit's limits (file size, memory) must leave room for it.
 DOWNLOAD_CAP = 8 * 1024 * 1024
@@ -174,9 +177,15 @@ class ServiceUnderSystemd(unittest.TestCase):
 
     def test_1_whole_cycle_over_http_after_the_network(self):
         served = {MAIN: example("served-001a2b3c4d5e.xml"), PHONE: self.phone}
-        with HttpServer(served) as server:
+        # With credentials: wget reads them from the daemon's in-memory file
+        # through /proc/self/fd, which the unit's view of /proc must keep.
+        # Installed and not running: without a settings record it ended at
+        # start-up, so enable --now is what starts it with the settings below.
+        self.assertEqual(show("ActiveState")["ActiveState"], "inactive")
+        with HttpServer(served, user=USER, password=PASSWORD) as server:
             inside("settingsdb", "create")
-            settings("autoprov_idle_minutes", "10", "mac_address", MAC, "autoprov_use_tftp", "0")
+            settings("autoprov_idle_minutes", "10", "mac_address", MAC, "autoprov_use_tftp", "0",
+                     "autoprov_http_user", USER, "autoprov_http_password", PASSWORD)
             inside("mkdir", "-p", os.path.dirname(LEASE))
             lease = example("networkd-lease-2").replace(b"@SERVER@", server.url.encode())
             write_inside(LEASE, lease)
@@ -192,7 +201,9 @@ class ServiceUnderSystemd(unittest.TestCase):
         self.assertTrue(any(line.startswith(MOVED_ASIDE) for line in lines), lines)
         self.assertIn("Cfgwatch: no changes found.", lines)
         self.assertIn(CHANGED, lines)
-        self.assertEqual(server.paths(), ["/" + MAIN, "/" + PHONE])
+        authorized = "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
+        self.assertEqual([path for path, authorization in server.requests
+                          if authorization == authorized], ["/" + MAIN, "/" + PHONE])
         # The downloads are in /tmp/new, whole, and the marker is gone.
         self.assertEqual(inside("cat", "/tmp/new/" + MAIN).stdout, served[MAIN])
         self.assertEqual(inside("cat", "/tmp/new/" + PHONE).stdout, self.phone)
