@@ -147,6 +147,12 @@ class PackageCase(unittest.TestCase):
             package = MAIN if name in ("usr/bin/cfgwatch", "usr/bin/cfgprobe") else HOST
             with self.subTest(name=name):
                 path = self.installed(package, name)
+                needed = set(needed)
+                if self.arch == "armhf":
+                    # With Debian's stack protector, 32-bit ARM code reads the
+                    # canary __stack_chk_guard from the dynamic loader, which
+                    # is part of the C library's package.
+                    needed.add("ld-linux-armhf.so.3")
                 self.assertEqual(needed_libraries(path), needed)
                 # The libraries are on the loader's own path; a run path
                 # would let a program load them from elsewhere.
@@ -205,7 +211,7 @@ class Armhf(PackageCase):
         # The C library's 64-bit time interfaces are the ones called.
         symbols = run("readelf", "--dyn-syms", "-W",
                       self.installed(MAIN, "usr/bin/cfgwatch")).stdout
-        imported = set(re.findall(r" UND (\S+?)(?:@\S+)?$", symbols, re.MULTILINE))
+        imported = {name.split("@")[0] for name in re.findall(r" UND (\S+)", symbols)}
         self.assertIn("__time64", imported)
         self.assertIn("__localtime64", imported)
         self.assertNotIn("time", imported)
