@@ -22,6 +22,13 @@ def read_unit(path):
     return parser
 
 
+def parse_size(text):
+    units = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
+    if text[-1] in units:
+        return int(text[:-1]) * units[text[-1]]
+    return int(text)
+
+
 class ServiceUnitTest(unittest.TestCase):
     def setUp(self):
         harness.check_environment(self)
@@ -61,6 +68,35 @@ class ServiceUnitTest(unittest.TestCase):
         # A pause between restarts keeps a program that dies at once from
         # spinning.
         self.assertGreaterEqual(int(service["RestartSec"]), 1)
+
+    def test_confinement_leaves_the_shared_tmp_writable(self):
+        service = self.unit["Service"]
+        # /tmp/idle, /tmp/old and /tmp/new are shared with the rest of the
+        # device: a private /tmp would hide them.
+        self.assertNotIn("PrivateTmp", service)
+        self.assertEqual(service["ProtectSystem"], "strict")
+        self.assertIn("/tmp", service["ReadWritePaths"].split())
+
+    def test_limits_leave_room_for_the_largest_download(self):
+        service = self.unit["Service"]
+        mib = 1024 * 1024
+        # The daemon lowers the file-size limit to 8 MiB for each downloader,
+        # never above the limit it was given itself.
+        self.assertGreater(parse_size(service["LimitFSIZE"]), 8 * mib)
+        # A parse under 32 MiB, a downloader, and when /tmp is RAM up to 21
+        # downloads of 8 MiB in /tmp/new, counted against the service.
+        self.assertGreaterEqual(parse_size(service["MemoryMax"]), 32 * mib + 21 * 8 * mib)
+
+    def test_each_confining_line_says_why(self):
+        with open(self.path) as f:
+            lines = f.read().split("\n")
+        start = lines.index("RestartSec=15") + 1
+        end = lines.index("[Install]")
+        directives = [i for i in range(start, end) if lines[i] and not lines[i].startswith("#")]
+        self.assertGreater(len(directives), 20)
+        for i in directives:
+            self.assertTrue(lines[i - 1].startswith("# "), lines[i])
+            self.assertLessEqual(len(lines[i - 1]), 120, lines[i - 1])
 
 
 if __name__ == "__main__":
