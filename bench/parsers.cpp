@@ -90,8 +90,9 @@ struct copies {
         : source(in), texts(in.documents), trees(in.documents.size(), nullptr) {}
 
     void refresh() {
-        for (size_t i = 0; i < texts.size(); ++i)
+        for (size_t i = 0; i < texts.size(); ++i) {
             memcpy(texts[i].data(), source.documents[i].data(), texts[i].size());
+        }
     }
 };
 
@@ -107,8 +108,9 @@ measurement measure(const peers::peer &p, const inputs::input &in, const options
     work.refresh();
     heap::start();
     auto t0 = clock_type::now();
-    for (size_t i = 0; i < work.texts.size(); ++i)
+    for (size_t i = 0; i < work.texts.size(); ++i) {
         work.trees[i] = p.parse(work.texts[i].data(), work.texts[i].size());
+    }
     auto t1 = clock_type::now();
     m.peak = heap::peak();
     m.held = heap::held();
@@ -118,8 +120,9 @@ measurement measure(const peers::peer &p, const inputs::input &in, const options
         p.release(tree);
     }
     heap::stop();
-    if (m.refused)
+    if (m.refused) {
         return m;
+    }
 
     double first = seconds_between(t0, t1);
     if (first > single_run_above) {
@@ -137,11 +140,13 @@ measurement measure(const peers::peer &p, const inputs::input &in, const options
     for (size_t r = 0; r < runs; ++r) {
         work.refresh();
         auto a = clock_type::now();
-        for (size_t i = 0; i < work.texts.size(); ++i)
+        for (size_t i = 0; i < work.texts.size(); ++i) {
             work.trees[i] = p.parse(work.texts[i].data(), work.texts[i].size());
+        }
         auto b = clock_type::now();
-        for (void *tree : work.trees)
+        for (void *tree : work.trees) {
             p.release(tree);
+        }
         auto c = clock_type::now();
         parse_times.push_back(seconds_between(a, b));
         release_times.push_back(seconds_between(b, c));
@@ -177,10 +182,11 @@ size_t keep_accepted(inputs::input &in) {
             all = all && !p.failed(tree);
             p.release(tree);
         }
-        if (all)
+        if (all) {
             kept.push_back(std::move(d));
-        else
+        } else {
             ++dropped;
+        }
     }
     in.documents = std::move(kept);
     return dropped;
@@ -190,10 +196,12 @@ std::vector<inputs::input> comparison_inputs(const options &opt, std::vector<std
     using namespace inputs;
     std::vector<input> list;
     std::vector<size_t> provisioning_sizes = {4u << 10, 64u << 10, 1u << 20, 10u << 20};
-    if (opt.quick)
+    if (opt.quick) {
         provisioning_sizes = {4u << 10, 1u << 20};
-    for (size_t size : provisioning_sizes)
+    }
+    for (size_t size : provisioning_sizes) {
         list.push_back({"provisioning " + size_label(size), {provisioning(size)}});
+    }
     size_t generated = 1u << 20;
     list.push_back({"text-heavy " + size_label(generated), {text_heavy(generated)}});
     list.push_back({"attribute-heavy " + size_label(generated), {attribute_heavy(generated)}});
@@ -212,11 +220,13 @@ std::vector<inputs::input> comparison_inputs(const options &opt, std::vector<std
             continue;
         }
         size_t dropped = keep_accepted(in);
-        if (dropped)
+        if (dropped) {
             notes.push_back(format("%s: %zu of %zu files left out, refused by some parser",
                                    group.label, dropped, found));
-        if (in.documents.empty())
+        }
+        if (in.documents.empty()) {
             continue;
+        }
         in.label = format("%s (%zu files)", group.label, in.documents.size());
         list.push_back(std::move(in));
     }
@@ -224,10 +234,12 @@ std::vector<inputs::input> comparison_inputs(const options &opt, std::vector<std
 }
 
 std::string size_text(size_t bytes) {
-    if (bytes >= (10u << 20))
+    if (bytes >= (10u << 20)) {
         return inputs::format("%.1f MiB", bytes / 1048576.0);
-    if (bytes >= (1u << 20))
+    }
+    if (bytes >= (1u << 20)) {
         return inputs::format("%.2f MiB", bytes / 1048576.0);
+    }
     return inputs::format("%.1f KiB", bytes / 1024.0);
 }
 
@@ -243,18 +255,20 @@ void print_throughput(const std::vector<row> &rows) {
     printf("\nParse throughput, MB/s (median); in brackets each peer's ratio to ezxml, above 1 = "
            "peer faster\n");
     printf("%-36s %10s %9s", "input", "size", "ezxml");
-    for (size_t k = 1; k < peer_count; ++k)
+    for (size_t k = 1; k < peer_count; ++k) {
         printf(" %16s", peers::all[k].name);
+    }
     printf("\n");
     for (const row &r : rows) {
         size_t bytes = r.in->bytes();
         printf("%-36s %10s", r.in->label.c_str(), size_text(bytes).c_str());
         const measurement &own = r.results[0];
         double own_rate = own.refused ? 0 : bytes / 1e6 / own.parse;
-        if (own.refused)
+        if (own.refused) {
             printf(" %9s", "refused");
-        else
+        } else {
             printf(" %9.1f", own_rate);
+        }
         for (size_t k = 1; k < peer_count; ++k) {
             const measurement &m = r.results[k];
             if (m.refused) {
@@ -264,11 +278,13 @@ void print_throughput(const std::vector<row> &rows) {
             double rate = bytes / 1e6 / m.parse;
             const char *shown = rate < 1 ? "%.3f" : "%.1f";
             std::string cell = inputs::format(shown, rate);
-            if (!own.refused)
+            if (!own.refused) {
                 cell +=
                     inputs::format(rate / own_rate < 0.01 ? " (%.4f)" : " (%.2f)", rate / own_rate);
-            if (m.runs == 1)
+            }
+            if (m.runs == 1) {
                 cell += "*";
+            }
             printf(" %16s", cell.c_str());
         }
         printf("\n");
@@ -278,16 +294,19 @@ void print_throughput(const std::vector<row> &rows) {
 
 bool write_data(const char *path, const std::vector<row> &rows) {
     FILE *out = fopen(path, "w");
-    if (!out)
+    if (!out) {
         return false;
+    }
     fprintf(out, "input");
-    for (const peers::peer &p : peers::all)
+    for (const peers::peer &p : peers::all) {
         fprintf(out, "\t%s", p.name);
+    }
     fprintf(out, "\n");
     for (const row &r : rows) {
         fprintf(out, "\"%s\"", r.in->label.c_str());
-        for (const measurement &m : r.results)
+        for (const measurement &m : r.results) {
             fprintf(out, "\t%.3f", m.refused ? 0 : r.in->bytes() / 1e6 / m.parse);
+        }
         fprintf(out, "\n");
     }
     return fclose(out) == 0;
@@ -297,8 +316,9 @@ void print_memory(const std::vector<row> &rows) {
     printf("\nHeap: peak while parsing (KiB), and bytes the finished tree holds per element; "
            "in brackets\neach peer's ratio to ezxml, above 1 = peer needs more\n");
     printf("%-36s %9s %9s %7s", "input", "elements", "ezxml", "B/elem");
-    for (size_t k = 1; k < peer_count; ++k)
+    for (size_t k = 1; k < peer_count; ++k) {
         printf(" %17s %14s", peers::all[k].name, "B/elem");
+    }
     printf("\n");
     for (const row &r : rows) {
         printf("%-36s %9zu", r.in->label.c_str(), r.elements);
@@ -349,17 +369,19 @@ void print_scaling(const options &opt) {
         {"", scaling_document<7>, 7},
     };
     std::vector<size_t> sizes = {10u << 10, 1u << 20, 10u << 20};
-    if (opt.quick)
+    if (opt.quick) {
         sizes = {10u << 10, 1u << 20};
+    }
 
     printf("\nParse time per input byte, ns/B (median), from %s to %s; last column: largest "
            "size over smallest\n",
            inputs::size_label(sizes.front()).c_str(), inputs::size_label(sizes.back()).c_str());
     printf("%-22s", "shape");
     for (const char *who : {"ezxml", "pugixml"}) {
-        for (size_t size : sizes)
+        for (size_t size : sizes) {
             printf(" %8s",
                    (std::string(who).substr(0, 1) + " " + inputs::size_label(size)).c_str());
+        }
         printf(" %6s", "ratio");
     }
     printf("\n");
@@ -381,10 +403,11 @@ void print_scaling(const options &opt) {
                 per_byte.push_back(m.parse * 1e9 / in.bytes());
                 printf(" %8.2f", per_byte.back());
             }
-            if (per_byte.front() > 0 && per_byte.back() > 0)
+            if (per_byte.front() > 0 && per_byte.back() > 0) {
                 printf(" %6.2f", per_byte.back() / per_byte.front());
-            else
+            } else {
                 printf(" %6s", "-");
+            }
         }
         printf("\n");
         fflush(stdout);
@@ -416,26 +439,31 @@ int main(int argc, char **argv) {
     std::vector<row> rows;
     for (const inputs::input &in : list) {
         row r{&in, count_elements(in), {}};
-        for (size_t k = 0; k < peer_count; ++k)
+        for (size_t k = 0; k < peer_count; ++k) {
             r.results[k] = measure(peers::all[k], in, opt);
+        }
         rows.push_back(r);
         fprintf(stderr, "measured %s\n", in.label.c_str());
     }
 
     print_throughput(rows);
-    if (opt.data && !write_data(opt.data, rows))
+    if (opt.data && !write_data(opt.data, rows)) {
         fprintf(stderr, "cannot write %s\n", opt.data);
+    }
     print_memory(rows);
-    for (const std::string &note : notes)
+    for (const std::string &note : notes) {
         printf("note: %s\n", note.c_str());
+    }
 
     size_t compared = 0, at_least = 0;
     for (const row &r : rows) {
-        if (!r.in->compared || r.results[0].refused || r.results[1].refused)
+        if (!r.in->compared || r.results[0].refused || r.results[1].refused) {
             continue;
+        }
         ++compared;
-        if (r.results[0].parse <= r.results[1].parse)
+        if (r.results[0].parse <= r.results[1].parse) {
             ++at_least;
+        }
     }
     printf("\nezxml parses at least as fast as pugixml on %zu of %zu provisioning-shaped and "
            "generated inputs.\n",

@@ -41,17 +41,20 @@ inline ptrdiff_t footprint(void *block) {
 }
 
 inline void taken(void *block) {
-    if (!block || !counting)
+    if (!block || !counting) {
         return;
+    }
     counts.live += footprint(block);
     ++counts.blocks;
-    if (counts.live > counts.peak)
+    if (counts.live > counts.peak) {
         counts.peak = counts.live;
+    }
 }
 
 inline void given_back(void *block) {
-    if (counting)
+    if (counting) {
         counts.live -= footprint(block);
+    }
 }
 
 // Starts a measurement: from here on until stop(), every block taken and
@@ -99,8 +102,9 @@ void *realloc(void *old, size_t size) noexcept {
     void *block = __libc_realloc(old, size);
     if (!block) {
         // A failed realloc keeps the old block; one to size 0 has freed it.
-        if (old && size == 0)
+        if (old && size == 0) {
             heap::counts.live -= before;
+        }
         return block;
     }
     heap::counts.live -= before;
@@ -124,11 +128,13 @@ void *aligned_alloc(size_t alignment, size_t size) noexcept {
 }
 
 int posix_memalign(void **out, size_t alignment, size_t size) noexcept {
-    if (alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0)
+    if (alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0) {
         return EINVAL;
+    }
     void *block = memalign(alignment, size);
-    if (!block)
+    if (!block) {
         return ENOMEM;
+    }
     *out = block;
     return 0;
 }

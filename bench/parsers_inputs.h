@@ -24,8 +24,9 @@ struct input {
 
     size_t bytes() const {
         size_t n = 0;
-        for (const auto &d : documents)
+        for (const auto &d : documents) {
             n += d.size();
+        }
         return n;
     }
 };
@@ -51,10 +52,12 @@ inline std::string format(const char *pattern, auto... values) {
 }
 
 inline std::string size_label(size_t bytes) {
-    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0)
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) {
         return format("%zu MiB", bytes >> 20);
-    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0)
+    }
+    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0) {
         return format("%zu KiB", bytes >> 10);
+    }
     return format("%zu B", bytes);
 }
 
@@ -66,8 +69,9 @@ std::string fill(std::string head, size_t size, const std::string &tail, Next ne
     out.reserve(size + 1024);
     for (;;) {
         std::string piece = next();
-        if (out.size() + piece.size() + tail.size() > size)
+        if (out.size() + piece.size() + tail.size() > size) {
             break;
+        }
         out += piece;
     }
     out += tail;
@@ -143,10 +147,11 @@ inline std::string text_heavy(size_t size) {
             s += "<para>";
             size_t words = 60 + r.below(140);
             for (size_t w = 0; w < words; ++w) {
-                if (w && w % 17 == 0)
+                if (w && w % 17 == 0) {
                     s += '\n';
-                else if (w)
+                } else if (w) {
                     s += ' ';
+                }
                 if (r.below(25) == 0) {
                     const char *tag = r.below(2) ? "emphasis" : "code";
                     s += format("<%s>%s</%s>", tag, word(r), tag);
@@ -185,11 +190,13 @@ inline std::string nested(size_t size) {
     return fill("<?xml version=\"1.0\"?>\n<tree>", size, "</tree>\n", [&] {
         std::string s;
         constexpr int depth = 64;
-        for (int level = 0; level < depth; ++level)
+        for (int level = 0; level < depth; ++level) {
             s += format("<node level=\"%d\">%s", level, word(r));
+        }
         s += format("<leaf>%u</leaf>", r.below(100000));
-        for (int level = 0; level < depth; ++level)
+        for (int level = 0; level < depth; ++level) {
             s += "</node>";
+        }
         return s;
     });
 }
@@ -198,10 +205,12 @@ inline std::string nested(size_t size) {
 inline std::string chain(size_t depth) {
     std::string s;
     s.reserve(depth * 7 + 16);
-    for (size_t i = 0; i < depth; ++i)
+    for (size_t i = 0; i < depth; ++i) {
         s += "<a>";
-    for (size_t i = 0; i < depth; ++i)
+    }
+    for (size_t i = 0; i < depth; ++i) {
         s += "</a>";
+    }
     return s;
 }
 
@@ -222,8 +231,9 @@ inline std::string references(size_t size) {
 // One parent with count children, all of one name or each of its own.
 inline std::string children(size_t count, bool one_name) {
     std::string s = "<r>";
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         s += one_name ? std::string("<a/>") : format("<n%zx/>", i);
+    }
     s += "</r>";
     return s;
 }
@@ -231,8 +241,9 @@ inline std::string children(size_t count, bool one_name) {
 // One tag with count attributes.
 inline std::string attributes_on_one_tag(size_t count) {
     std::string s = "<r";
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         s += format(" a%zx=\"%zu\"", i, i % 10);
+    }
     s += "/>";
     return s;
 }
@@ -258,8 +269,9 @@ inline std::vector<file_group> real_file_groups() {
 inline bool has_suffix(const std::string &name, const std::vector<const char *> &suffixes) {
     for (const char *suffix : suffixes) {
         std::string s = suffix;
-        if (name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+        if (name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
             return true;
+        }
     }
     return false;
 }
@@ -280,14 +292,17 @@ inline std::vector<std::string> find_files(const file_group &group) {
     auto take = [&](const fs::path &path) {
         std::error_code ec;
         fs::path real = fs::canonical(path, ec);
-        if (ec || !fs::is_regular_file(real, ec) || !has_suffix(real.string(), group.suffixes))
+        if (ec || !fs::is_regular_file(real, ec) || !has_suffix(real.string(), group.suffixes)) {
             return;
-        if (fs::file_size(real, ec) > (16u << 20) || ec || !seen.insert(real).second)
+        }
+        if (fs::file_size(real, ec) > (16u << 20) || ec || !seen.insert(real).second) {
             return;
+        }
         std::string text = read_file(real);
         size_t first = text.find_first_not_of(" \t\r\n");
-        if (first != std::string::npos && text[first] == '<')
+        if (first != std::string::npos && text[first] == '<') {
             found.push_back(std::move(text));
+        }
     };
     for (const char *root : group.roots) {
         std::error_code ec;
@@ -295,16 +310,18 @@ inline std::vector<std::string> find_files(const file_group &group) {
             take(root);
             continue;
         }
-        if (!fs::is_directory(root, ec))
+        if (!fs::is_directory(root, ec)) {
             continue;
+        }
         for (fs::recursive_directory_iterator it(root,
                                                  fs::directory_options::follow_directory_symlink |
                                                      fs::directory_options::skip_permission_denied,
                                                  ec),
              end;
              it != end; it.increment(ec)) {
-            if (ec)
+            if (ec) {
                 break;
+            }
             take(it->path());
         }
     }

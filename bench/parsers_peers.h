@@ -92,12 +92,14 @@ struct expat_tree {
 inline void XMLCALL expat_start(void *data, const XML_Char *name, const XML_Char **attrs) {
     auto *tree = static_cast<expat_tree *>(data);
     size_t pointers = 1, bytes = strlen(name) + 1;
-    for (const XML_Char **a = attrs; *a; ++a, ++pointers)
+    for (const XML_Char **a = attrs; *a; ++a, ++pointers) {
         bytes += strlen(*a) + 1;
+    }
     auto *node =
         static_cast<expat_node *>(malloc(sizeof(expat_node) + pointers * sizeof(char *) + bytes));
-    if (!node)
+    if (!node) {
         abort();
+    }
     *node = expat_node{};
     node->attributes = reinterpret_cast<const char **>(node + 1);
     char *strings = reinterpret_cast<char *>(node->attributes + pointers);
@@ -110,8 +112,9 @@ inline void XMLCALL expat_start(void *data, const XML_Char *name, const XML_Char
     };
     node->name = copy(name);
     size_t k = 0;
-    for (const XML_Char **a = attrs; *a; ++a)
+    for (const XML_Char **a = attrs; *a; ++a) {
         node->attributes[k++] = copy(*a);
+    }
     node->attributes[k] = nullptr;
 
     node->parent = tree->current;
@@ -133,16 +136,19 @@ inline void XMLCALL expat_end(void *data, const XML_Char *) {
 
 inline void XMLCALL expat_text(void *data, const XML_Char *s, int length) {
     expat_node *node = static_cast<expat_tree *>(data)->current;
-    if (!node || length <= 0)
+    if (!node || length <= 0) {
         return;
+    }
     size_t need = node->text_length + static_cast<size_t>(length) + 1;
     if (need > node->text_capacity) {
         size_t capacity = node->text_capacity ? node->text_capacity * 2 : 16;
-        while (capacity < need)
+        while (capacity < need) {
             capacity *= 2;
+        }
         node->text = static_cast<char *>(realloc(node->text, capacity));
-        if (!node->text)
+        if (!node->text) {
             abort();
+        }
         node->text_capacity = capacity;
     }
     memcpy(node->text + node->text_length, s, static_cast<size_t>(length));
@@ -201,8 +207,9 @@ inline bool libxml2_failed(void *tree) {
 }
 
 inline void libxml2_release(void *tree) {
-    if (tree)
+    if (tree) {
         xmlFreeDoc(static_cast<xmlDocPtr>(tree));
+    }
 }
 
 // tinyxml2
@@ -239,10 +246,12 @@ inline size_t count_elements(const ezxml *root) {
             e = e->child;
             continue;
         }
-        while (e && e != root && !e->ordered)
+        while (e && e != root && !e->ordered) {
             e = e->parent;
-        if (!e || e == root)
+        }
+        if (!e || e == root) {
             break;
+        }
         e = e->ordered;
     }
     return n;

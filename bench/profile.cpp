@@ -28,20 +28,27 @@ namespace {
 
 std::string make(const char *shape, size_t bytes, bool *known) {
     *known = true;
-    if (strcmp(shape, "provisioning") == 0)
+    if (strcmp(shape, "provisioning") == 0) {
         return inputs::provisioning(bytes);
-    if (strcmp(shape, "text-heavy") == 0)
+    }
+    if (strcmp(shape, "text-heavy") == 0) {
         return inputs::text_heavy(bytes);
-    if (strcmp(shape, "attribute-heavy") == 0)
+    }
+    if (strcmp(shape, "attribute-heavy") == 0) {
         return inputs::attribute_heavy(bytes);
-    if (strcmp(shape, "nested") == 0)
+    }
+    if (strcmp(shape, "nested") == 0) {
         return inputs::nested(bytes);
-    if (strcmp(shape, "references") == 0)
+    }
+    if (strcmp(shape, "references") == 0) {
         return inputs::references(bytes);
-    if (strcmp(shape, "children-one-name") == 0)
+    }
+    if (strcmp(shape, "children-one-name") == 0) {
         return inputs::children(200000, true);
-    if (strcmp(shape, "children-many-names") == 0)
+    }
+    if (strcmp(shape, "children-many-names") == 0) {
         return inputs::children(200000, false);
+    }
     *known = false;
     return {};
 }
@@ -74,9 +81,11 @@ int main(int argc, char **argv) {
         return 2;
     }
     const peers::peer *chosen = nullptr;
-    for (const peers::peer &p : peers::all)
-        if (strcmp(p.name, parser) == 0)
+    for (const peers::peer &p : peers::all) {
+        if (strcmp(p.name, parser) == 0) {
             chosen = &p;
+        }
+    }
     if (!chosen) {
         fprintf(stderr, "unknown parser %s\n", parser);
         return 2;

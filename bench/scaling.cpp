@@ -50,12 +50,13 @@ void scaling_run(benchmark::State &state, scaling::shape shape) {
 }
 
 void register_all() {
-    for (scaling::shape shape : scaling::all_shapes)
+    for (scaling::shape shape : scaling::all_shapes) {
         benchmark::RegisterBenchmark(scaling::shape_name(shape), scaling_run, shape)
             ->RangeMultiplier(4)
             ->Range(10 << 10, 10 << 20)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
+    }
 }
 
 } // namespace

@@ -50,16 +50,19 @@ inline std::string document(shape s, size_t size) {
     switch (s) {
     case shape::deep_nesting: {
         size_t n = size / 7;
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < n; ++i) {
             out += "<a>";
-        for (size_t i = 0; i < n; ++i)
+        }
+        for (size_t i = 0; i < n; ++i) {
             out += "</a>";
+        }
         break;
     }
     case shape::siblings_same_name:
         out = "<r>";
-        while (out.size() + 4 < size)
+        while (out.size() + 4 < size) {
             out += "<a/>";
+        }
         out += "</r>";
         break;
     case shape::siblings_many_names:
@@ -83,8 +86,9 @@ inline std::string document(shape s, size_t size) {
         // budget of a document (8 units per byte, a reference costing its
         // text's length plus one) pays for.
         out = "<!DOCTYPE r [<!ENTITY e \"a longer replacement\">]><r>";
-        while (out.size() + 3 < size)
+        while (out.size() + 3 < size) {
             out += "&e;";
+        }
         out += "</r>";
         break;
     case shape::entity_chain: {
@@ -100,8 +104,9 @@ inline std::string document(shape s, size_t size) {
     }
     case shape::interrupted_text:
         out = "<r>";
-        while (out.size() + 12 < size)
+        while (out.size() + 12 < size) {
             out += "text<b/>";
+        }
         out += "</r>";
         break;
     case shape::huge_text:

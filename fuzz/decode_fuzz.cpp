@@ -25,8 +25,9 @@ void check_entity_guard(std::vector<char *> &list) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     char mode = modes[data[0] % sizeof modes];
     ++data;
     --size;
@@ -46,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     char *text = fields.back();
     fields.pop_back();
-    if (fields.size() % 2)
+    if (fields.size() % 2) {
         fields.push_back(strdup(""));
+    }
     std::vector<char *> list(fields);
     list.push_back(nullptr);
 
@@ -68,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         require(length <= input_length, "CDATA decoding grew the text");
     }
     free(text);
-    for (char *field : fields)
+    for (char *field : fields) {
         free(field);
+    }
     return 0;
 }

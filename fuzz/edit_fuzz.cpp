@@ -19,16 +19,20 @@ const char *const values[] = {"1", "two", "", "v&<>\"'", "\t\n\r"};
 // Every element of a subtree, its top included.
 std::vector<ezxml *> subtree(ezxml *top) {
     std::vector<ezxml *> out{top};
-    for (size_t i = 0; i < out.size(); ++i)
-        for (ezxml *c = out[i]->child; c; c = c->ordered)
+    for (size_t i = 0; i < out.size(); ++i) {
+        for (ezxml *c = out[i]->child; c; c = c->ordered) {
             out.push_back(c);
+        }
+    }
     return out;
 }
 
 const char *own_attribute(ezxml *e, const char *name) {
-    for (char **a = e->attributes; a && *a; a += 2)
-        if (strcmp(a[0], name) == 0)
+    for (char **a = e->attributes; a && *a; a += 2) {
+        if (strcmp(a[0], name) == 0) {
             return a[1];
+        }
+    }
     return nullptr;
 }
 
@@ -49,10 +53,13 @@ struct editor {
     // Whether e hangs, through the links that the library keeps sound, from
     // a top whose former parent is gone.
     bool touches_orphan(ezxml *e) const {
-        for (ezxml *top : orphaned)
-            for (ezxml *member : subtree(top))
-                if (member == e)
+        for (ezxml *top : orphaned) {
+            for (ezxml *member : subtree(top)) {
+                if (member == e) {
                     return true;
+                }
+            }
+        }
         return false;
     }
 
@@ -67,8 +74,9 @@ struct editor {
 
     void add_child(uint8_t a, uint8_t b) {
         ezxml *parent = pick(a);
-        if (touches_orphan(parent))
+        if (touches_orphan(parent)) {
             return;
+        }
         ezxml *child = ezxml_add_child(parent, names[b % 5], b / 5 % 8);
         require(child && child->parent == parent, "ezxml_add_child did not link");
         alive.push_back(child);
@@ -80,11 +88,13 @@ struct editor {
         // A cut top whose former parent is gone may be linked in again: the
         // library does not look at that parent.
         bool orphan_top = orphaned.count(moved) > 0;
-        if ((!orphan_top && touches_orphan(moved)) || touches_orphan(target))
+        if ((!orphan_top && touches_orphan(moved)) || touches_orphan(target)) {
             return;
+        }
         ezxml *done = ezxml_insert(moved, target, b % 7);
-        if (!done)
+        if (!done) {
             return; // the root, or a target inside the moved subtree
+        }
         require(done == moved && moved->parent == target, "ezxml_insert did not link");
         orphaned.erase(moved);
         detached.erase(std::remove(detached.begin(), detached.end(), moved), detached.end());
@@ -92,22 +102,26 @@ struct editor {
 
     void cut(uint8_t a) {
         ezxml *e = pick(a);
-        if (e == root || is_detached(e) || touches_orphan(e))
+        if (e == root || is_detached(e) || touches_orphan(e)) {
             return;
+        }
         require(ezxml_cut(e) == e, "ezxml_cut did not return the element");
         detached.push_back(e);
     }
 
     void free_detached(uint8_t a) {
-        if (detached.empty())
+        if (detached.empty()) {
             return;
+        }
         ezxml *top = detached[a % detached.size()];
         std::vector<ezxml *> gone = subtree(top);
         std::set<ezxml *> gone_set(gone.begin(), gone.end());
         // Cut tops whose former parent goes now can only be freed later.
-        for (ezxml *other : detached)
-            if (other != top && gone_set.count(other->parent))
+        for (ezxml *other : detached) {
+            if (other != top && gone_set.count(other->parent)) {
                 orphaned.insert(other);
+            }
+        }
         orphaned.erase(top);
         ezxml_free(top);
         detached.erase(std::remove(detached.begin(), detached.end(), top), detached.end());
@@ -142,10 +156,11 @@ struct editor {
         // document's declared defaults, through parent links that dangle
         // on a cut subtree whose former parent was freed.
         const char *now = own_attribute(e, name);
-        if (remove)
+        if (remove) {
             require(now == nullptr, "ezxml_set_attr did not remove the attribute");
-        else
+        } else {
             require(now && strcmp(now, value) == 0, "ezxml_set_attr did not set the value");
+        }
         require(check_attribute_list(e->attributes).empty(), "attribute list broken");
     }
 
@@ -201,8 +216,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         ed.check();
     }
-    for (ezxml *top : ed.detached)
+    for (ezxml *top : ed.detached) {
         ezxml_free(top);
+    }
     ezxml_free(root);
     return 0;
 }

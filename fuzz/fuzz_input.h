@@ -18,8 +18,9 @@ struct exact_copy {
     size_t size;
     exact_copy(const uint8_t *data, size_t n)
         : bytes(static_cast<char *>(malloc(n ? n : 1))), size(n) {
-        if (n)
+        if (n) {
             memcpy(bytes, data, n);
+        }
     }
     ~exact_copy() { free(bytes); }
     exact_copy(const exact_copy &) = delete;
@@ -33,8 +34,9 @@ struct exact_copy {
 }
 
 inline void require(bool condition, const std::string &what) {
-    if (!condition)
+    if (!condition) {
         finding(what);
+    }
 }
 
 #endif

@@ -33,13 +33,15 @@ void check_decoders(const uint8_t *data, size_t size) {
     char server[SERVER_TEXT_CAPACITY];
     size_t n = decode_vendor_specific(value.bytes, value.size, server);
     require(n < SERVER_TEXT_CAPACITY && strlen(server) == n, "option 43 length is wrong");
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         require(server[i] >= 0x20 && server[i] <= 0x7E, "option 43 let a non-printable byte in");
+    }
 
     n = decode_first_address(value.bytes, value.size, server);
     require(n < SERVER_TEXT_CAPACITY && strlen(server) == n, "address length is wrong");
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         require(static_cast<unsigned char>(server[i]) > 0x20, "address holds a blank");
+    }
 }
 
 } // namespace

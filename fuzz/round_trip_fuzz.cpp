@@ -23,36 +23,42 @@ using attribute_pairs = std::vector<std::pair<std::string, std::string>>;
 attribute_pairs written_attributes(ezxml *e, char ***defaults) {
     attribute_pairs out;
     std::set<std::string> own;
-    for (char **a = e->attributes; a && *a; a += 2)
-        if (own.insert(a[0]).second)
+    for (char **a = e->attributes; a && *a; a += 2) {
+        if (own.insert(a[0]).second) {
             out.emplace_back(a[0], a[1] ? a[1] : "");
+        }
+    }
     char **declared = nullptr;
-    for (size_t i = 0; defaults && defaults[i]; ++i)
+    for (size_t i = 0; defaults && defaults[i]; ++i) {
         if (strcmp(defaults[i][0], e->name) == 0) {
             declared = defaults[i];
             break;
         }
+    }
     std::set<std::string> seen;
     for (size_t k = 0; declared && declared[1 + 3 * k]; ++k) {
         const char *name = declared[1 + 3 * k];
         const char *value = declared[2 + 3 * k];
-        if (seen.insert(name).second && value && !own.count(name))
+        if (seen.insert(name).second && value && !own.count(name)) {
             out.emplace_back(name, value);
+        }
     }
     return out;
 }
 
 attribute_pairs parsed_attributes(ezxml *e) {
     attribute_pairs out;
-    for (char **a = e->attributes; a && *a; a += 2)
+    for (char **a = e->attributes; a && *a; a += 2) {
         out.emplace_back(a[0], a[1]);
+    }
     return out;
 }
 
 std::vector<ezxml *> children_of(ezxml *e) {
     std::vector<ezxml *> out;
-    for (ezxml *c = e->child; c; c = c->ordered)
+    for (ezxml *c = e->child; c; c = c->ordered) {
         out.push_back(c);
+    }
     return out;
 }
 
@@ -64,8 +70,9 @@ std::string text_after_round(ezxml *e, std::vector<size_t> &child_offsets) {
     size_t from = 0;
     for (ezxml *c : children_of(e)) {
         size_t at = c->offset < text.size() ? c->offset : text.size();
-        if (at < from)
+        if (at < from) {
             at = from;
+        }
         out += text.substr(from, at - from);
         out += '\n';
         child_offsets.push_back(out.size());
@@ -78,8 +85,9 @@ std::string text_after_round(ezxml *e, std::vector<size_t> &child_offsets) {
 
 std::string where(ezxml *e) {
     std::string path;
-    for (; e; e = e->parent)
+    for (; e; e = e->parent) {
         path = "/" + std::string(e->name ? e->name : "?") + path;
+    }
     return path;
 }
 

@@ -19,8 +19,9 @@ template <typename Visit> void for_each_element(ezxml *root, Visit visit) {
         pending.pop_back();
         visit(e);
         std::vector<ezxml *> children;
-        for (ezxml *c = e->child; c; c = c->ordered)
+        for (ezxml *c = e->child; c; c = c->ordered) {
             children.push_back(c);
+        }
         pending.insert(pending.end(), children.rbegin(), children.rend());
     }
 }
@@ -48,12 +49,14 @@ inline void check_queries(ezxml *doc) {
             require(first != nullptr && strcmp(first->name, c->name) == 0,
                     "ezxml_child misses a child");
             int index = 0;
-            for (ezxml *same = first; same && same != c; same = same->next)
+            for (ezxml *same = first; same && same != c; same = same->next) {
                 ++index;
+            }
             require(ezxml_idx(first, index) == c, "ezxml_idx does not reach a child");
         }
-        for (char **a = e->attributes; a && *a; a += 2)
+        for (char **a = e->attributes; a && *a; a += 2) {
             require(ezxml_attr(e, a[0]) != nullptr, "ezxml_attr misses an attribute");
+        }
     });
     auto *d = reinterpret_cast<ezxml_document *>(doc);
     for (char ***entry = d->instructions; entry && *entry; ++entry) {
@@ -64,8 +67,9 @@ inline void check_queries(ezxml *doc) {
     if (doc->child) {
         ezxml *deeper = doc->child->child ? doc->child->child : doc->child;
         ezxml *expected = ezxml_child(ezxml_child(doc, doc->child->name), deeper->name);
-        if (deeper == doc->child)
+        if (deeper == doc->child) {
             expected = ezxml_child(doc, doc->child->name);
+        }
         ezxml *found = deeper == doc->child ? ezxml_get(doc, doc->child->name, 0, "")
                                             : ezxml_get(doc, doc->child->name, 0, deeper->name, -1);
         require(found == expected, "ezxml_get disagrees with ezxml_child");

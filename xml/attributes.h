@@ -22,8 +22,9 @@
 // The number of pairs of a list (not EZXML_NIL).
 inline size_t pair_count(char **list) {
     size_t pairs = 0;
-    while (list[2 * pairs])
+    while (list[2 * pairs]) {
         ++pairs;
+    }
     return pairs;
 }
 
@@ -69,10 +70,12 @@ struct attribute_builder {
             auto *grown_list = static_cast<char **>(
                 on_heap ? budget_realloc(budget, list, more_list * sizeof(char *))
                         : budget_malloc(budget, more_list * sizeof(char *)));
-            if (!grown_list)
+            if (!grown_list) {
                 return false;
-            if (!on_heap)
+            }
+            if (!on_heap) {
                 memcpy(grown_list, list, list_capacity * sizeof(char *));
+            }
             list = grown_list;
             list_capacity = more_list;
             auto *grown_owners =
@@ -86,8 +89,9 @@ struct attribute_builder {
                 }
                 return false;
             }
-            if (!on_heap)
+            if (!on_heap) {
                 memcpy(grown_owners, owners, owners_capacity);
+            }
             owners = grown_owners;
             owners_capacity = more_owners;
             on_heap = true;
@@ -105,13 +109,15 @@ struct attribute_builder {
     // Hands the list over for the element: EZXML_NIL when there is none,
     // null when no memory could be had (the list is then still this one's).
     char **take() {
-        if (count == 0)
+        if (count == 0) {
             return EZXML_NIL;
+        }
         char **taken = list;
         if (!on_heap) {
             taken = list_in_one_block(list, owners, count, budget);
-            if (!taken)
+            if (!taken) {
                 return nullptr;
+            }
         }
         forget();
         return taken;
@@ -121,9 +127,11 @@ struct attribute_builder {
         if (on_heap) {
             ezxml_free_attr(list);
         } else {
-            for (size_t k = 0; k < count; ++k)
-                if (owners[k] & pair_value_owned)
+            for (size_t k = 0; k < count; ++k) {
+                if (owners[k] & pair_value_owned) {
                     free(list[2 * k + 1]);
+                }
+            }
         }
         forget();
     }

@@ -78,9 +78,11 @@ consteval char_table make_char_table() {
         {cc_decodes_text, "&\r"},
     };
     char_table table{};
-    for (const member_list &list : lists)
-        for (const char *m = list.members; *m; ++m)
+    for (const member_list &list : lists) {
+        for (const char *m = list.members; *m; ++m) {
             table.classes[static_cast<unsigned char>(*m)] |= list.cls;
+        }
+    }
     table.classes[0] = cc_stop_classes;
     return table;
 }
@@ -125,8 +127,9 @@ inline size_t utf8_encode(uint32_t v, char *out) {
     int bits = 32 - __builtin_clz(v);
     int b = (bits - 2) / 5;
     out[0] = static_cast<char>((0xFFu << (7 - b)) | (v >> (6 * b)));
-    for (int i = 1; i <= b; ++i)
+    for (int i = 1; i <= b; ++i) {
         out[i] = static_cast<char>(0x80u | ((v >> (6 * (b - i))) & 0x3Fu));
+    }
     return static_cast<size_t>(b) + 1;
 }
 

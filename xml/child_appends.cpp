@@ -27,8 +27,9 @@ bool grow_listing(child_appends *a) {
     size_t capacity = a->listing_capacity ? a->listing_capacity * 2 : 64;
     auto *grown = static_cast<listed_name *>(
         budget_realloc(a->budget, a->listing, capacity * sizeof(listed_name)));
-    if (!grown)
+    if (!grown) {
         return false;
+    }
     a->listing = grown;
     a->listing_capacity = capacity;
     return true;
@@ -36,23 +37,27 @@ bool grow_listing(child_appends *a) {
 
 // Room on the deferred stack for `more` entries above its top.
 bool reserve_deferred(child_appends *a, size_t more) {
-    if (more <= a->deferred_capacity - a->deferred_top)
+    if (more <= a->deferred_capacity - a->deferred_top) {
         return true;
+    }
     size_t capacity = a->deferred_capacity ? a->deferred_capacity * 2 : 256;
-    while (capacity - a->deferred_top < more)
+    while (capacity - a->deferred_top < more) {
         capacity *= 2;
+    }
     auto *grown = static_cast<deferred_child *>(
         budget_realloc(a->budget, a->deferred, capacity * sizeof(deferred_child)));
-    if (!grown)
+    if (!grown) {
         return false;
+    }
     a->deferred = grown;
     a->deferred_capacity = capacity;
     return true;
 }
 
 append_frame *top_frame(child_appends *a, const ezxml *parent) {
-    if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != parent)
+    if (a->given_up || a->depth == 0 || a->frames[a->depth - 1].parent != parent) {
         return nullptr;
+    }
     return &a->frames[a->depth - 1];
 }
 
@@ -64,20 +69,24 @@ template <typename Key> void heap_sort(Key key, size_t n) {
     auto sift_down = [&](size_t root, size_t end) {
         for (;;) {
             size_t child = 2 * root + 1;
-            if (child >= end)
+            if (child >= end) {
                 return;
-            if (child + 1 < end && key(child) < key(child + 1))
+            }
+            if (child + 1 < end && key(child) < key(child + 1)) {
                 ++child;
-            if (!(key(root) < key(child)))
+            }
+            if (!(key(root) < key(child))) {
                 return;
+            }
             uint64_t swapped = key(root);
             key(root) = key(child);
             key(child) = swapped;
             root = child;
         }
     };
-    for (size_t i = n / 2; i-- > 0;)
+    for (size_t i = n / 2; i-- > 0;) {
         sift_down(i, n);
+    }
     for (size_t end = n; end-- > 1;) {
         uint64_t top = key(0);
         key(0) = key(end);
@@ -91,29 +100,34 @@ template <typename Key> void heap_sort(Key key, size_t n) {
 // eight bits, each reading and writing both arrays in order.
 void radix_sort_by_hash(uint64_t *keys, uint64_t *spare, size_t n) {
     size_t counts[4][256] = {};
-    for (size_t i = 0; i < n; ++i)
-        for (int digit = 0; digit < 4; ++digit)
+    for (size_t i = 0; i < n; ++i) {
+        for (int digit = 0; digit < 4; ++digit) {
             ++counts[digit][(keys[i] >> (32 + 8 * digit)) & 0xFF];
+        }
+    }
     uint64_t *from = keys;
     uint64_t *to = spare;
     for (int digit = 0; digit < 4; ++digit) {
         size_t *count = counts[digit];
-        if (count[(from[0] >> (32 + 8 * digit)) & 0xFF] == n)
+        if (count[(from[0] >> (32 + 8 * digit)) & 0xFF] == n) {
             continue; // every key has the same digit: the order stands
+        }
         size_t position = 0;
         for (size_t b = 0; b < 256; ++b) {
             size_t c = count[b];
             count[b] = position;
             position += c;
         }
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < n; ++i) {
             to[count[(from[i] >> (32 + 8 * digit)) & 0xFF]++] = from[i];
+        }
         uint64_t *swap = from;
         from = to;
         to = swap;
     }
-    if (from != keys)
+    if (from != keys) {
         memcpy(keys, from, n * sizeof *keys);
+    }
 }
 
 // The child of a note, whose pointer may carry the mark of a first of its
@@ -130,8 +144,9 @@ void link_sorted(deferred_child *notes, size_t n, Key key, Mark leader, Marked i
     for (size_t s = 0; s < n;) {
         uint64_t hash = key(s) >> 32;
         size_t e = s + 1;
-        while (e < n && key(e) >> 32 == hash)
+        while (e < n && key(e) >> 32 == hash) {
             ++e;
+        }
         if (e == s + 1) {
             leader(key(s) & number_mask); // the one child of its name: the usual case
             s = e;
@@ -141,17 +156,20 @@ void link_sorted(deferred_child *notes, size_t n, Key key, Mark leader, Marked i
         // not grouped yet begins its name's group, and takes along the later
         // ones of the same name.
         for (size_t i = s; i < e; ++i) {
-            if (key(i) & grouped_bit)
+            if (key(i) & grouped_bit) {
                 continue;
+            }
             size_t first = key(i) & number_mask;
             leader(first);
             ezxml *last = child_of(notes[first]);
             for (size_t j = i + 1; j < e; ++j) {
-                if (key(j) & grouped_bit)
+                if (key(j) & grouped_bit) {
                     continue;
+                }
                 ezxml *same = child_of(notes[key(j) & number_mask]);
-                if (!names_equal(same->name, last->name))
+                if (!names_equal(same->name, last->name)) {
                     continue;
+                }
                 append_same_name(last, same);
                 last = same;
                 key(j) |= grouped_bit;
@@ -162,8 +180,9 @@ void link_sorted(deferred_child *notes, size_t n, Key key, Mark leader, Marked i
     // The first-of-each-name chain, in document order from the first child.
     ezxml *last_entry = nullptr;
     for (size_t i = 0; i < n; ++i) {
-        if (!is_leader(i))
+        if (!is_leader(i)) {
             continue;
+        }
         ezxml *child = child_of(notes[i]);
         append_first_of_name(last_entry, child);
         last_entry = child;
@@ -197,8 +216,9 @@ void appends_link_deferred(child_appends *a, const append_frame &frame) {
     assert(frame.chains == name_chains::deferred && n == frame.children && n > listed_names);
     // The chains are linked anew for every child, the ones that were listed
     // before the parent had too many names included.
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         clear_name_links(a->deferred[frame.deferred_from + i].child);
+    }
 
     constexpr size_t radix_from = 64;
     if (n >= radix_from && reserve_deferred(a, n)) {
@@ -207,8 +227,9 @@ void appends_link_deferred(child_appends *a, const append_frame &frame) {
         deferred_child *notes = a->deferred + frame.deferred_from;
         auto *keys = reinterpret_cast<uint64_t *>(a->deferred + a->deferred_top);
         uint64_t *spare = keys + n;
-        for (size_t i = 0; i < n; ++i)
+        for (size_t i = 0; i < n; ++i) {
             keys[i] = notes[i].key;
+        }
         radix_sort_by_hash(keys, spare, n);
         auto *leaders = reinterpret_cast<unsigned char *>(spare);
         memset(leaders, 0, (n + 7) / 8);
@@ -232,8 +253,9 @@ void appends_link_deferred(child_appends *a, const append_frame &frame) {
                 reinterpret_cast<ezxml *>(reinterpret_cast<uintptr_t>(notes[i].child) | 1);
         },
         marked);
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         notes[i].child = child_of(notes[i]);
+    }
 }
 
 ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t offset,
@@ -243,20 +265,23 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
     // children all came through here, can skip the walk.
     bool appendable =
         frame && name && (frame->last ? frame->last->offset <= offset : !parent->child);
-    if (appendable && frame->children >= most_deferred)
+    if (appendable && frame->children >= most_deferred) {
         appendable = false;
+    }
     // The listing may need room for two entries: the first name of a parent
     // that turns out to have more than one, and the child's own. A parent
     // whose names no longer fit the listing may need its children noted.
-    if (appendable && a->listing_top + 2 > a->listing_capacity && !grow_listing(a))
+    if (appendable && a->listing_top + 2 > a->listing_capacity && !grow_listing(a)) {
         appendable = false;
+    }
     bool list_full = appendable && frame->chains == name_chains::listed &&
                      a->listing_top - frame->listed_from >= listed_names;
     size_t notes_needed = frame && frame->chains == name_chains::deferred ? 1
                           : list_full                                     ? frame->children + 1
                                                                           : 0;
-    if (appendable && notes_needed && !reserve_deferred(a, notes_needed))
+    if (appendable && notes_needed && !reserve_deferred(a, notes_needed)) {
         appendable = false;
+    }
     if (!appendable) {
         // Memory ran out, or the child does not go behind the others: the
         // frames' records of their parents' chains would be stale from now
@@ -267,14 +292,16 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
             appends_release(a);
             a->given_up = true;
         }
-        if (!budget_charge(a->budget, allocation_cost(sizeof(record_header) + sizeof(ezxml))))
+        if (!budget_charge(a->budget, allocation_cost(sizeof(record_header) + sizeof(ezxml)))) {
             return nullptr;
+        }
         return ezxml_add_child(parent, name, offset);
     }
 
     ezxml *x = pool_element(&a->records, expected_records);
-    if (!x)
+    if (!x) {
         return nullptr;
+    }
     x->name = name;
     x->attributes = EZXML_NIL;
     x->text = empty_text();
@@ -322,8 +349,9 @@ ezxml *appends_add_child(child_appends *a, ezxml *parent, char *name, size_t off
         assert(a->deferred_capacity - a->deferred_top >= frame->children);
         {
             size_t k = 0;
-            for (ezxml *c = parent->child; c; c = c->ordered, ++k)
+            for (ezxml *c = parent->child; c; c = c->ordered, ++k) {
                 a->deferred[a->deferred_top++] = {c, deferred_key(c->name, k)};
+            }
             assert(k == frame->children);
         }
         a->listing_top = frame->listed_from;
@@ -344,8 +372,9 @@ void appends_release(child_appends *a) {
     if (!a->given_up) {
         for (size_t d = a->depth; d-- > 0;) {
             const append_frame &frame = a->frames[d];
-            if (frame.chains == name_chains::deferred)
+            if (frame.chains == name_chains::deferred) {
                 appends_link_deferred(a, frame);
+            }
             a->deferred_top = frame.deferred_from;
         }
     }

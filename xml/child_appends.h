@@ -91,10 +91,12 @@ void appends_start(child_appends *appends, parse_budget *budget);
 bool appends_grow_frames(child_appends *appends);
 
 inline void appends_enter(child_appends *appends, ezxml *element) {
-    if (appends->given_up)
+    if (appends->given_up) {
         return;
-    if (appends->depth == appends->frame_capacity && !appends_grow_frames(appends))
+    }
+    if (appends->depth == appends->frame_capacity && !appends_grow_frames(appends)) {
         return;
+    }
     appends->frames[appends->depth++] = {element,
                                          nullptr,
                                          nullptr,
@@ -111,11 +113,13 @@ void appends_link_deferred(child_appends *appends, const append_frame &frame);
 // Records that element was closed.
 inline void appends_leave(child_appends *appends, ezxml *element) {
     if (appends->given_up || appends->depth == 0 ||
-        appends->frames[appends->depth - 1].parent != element)
+        appends->frames[appends->depth - 1].parent != element) {
         return;
+    }
     const append_frame &frame = appends->frames[--appends->depth];
-    if (frame.chains == name_chains::deferred)
+    if (frame.chains == name_chains::deferred) {
         appends_link_deferred(appends, frame);
+    }
     appends->listing_top = frame.listed_from;
     appends->deferred_top = frame.deferred_from;
 }

@@ -18,13 +18,17 @@ namespace {
 // The index of the first pair of list whose name begins text, or -1. With
 // an index that can answer for the list, without scanning it.
 ptrdiff_t find_entity(char **list, const char *text, entity_index *index) {
-    if (!list)
+    if (!list) {
         return -1;
-    if (index && entity_index_sync(index, list))
+    }
+    if (index && entity_index_sync(index, list)) {
         return entity_index_find(index, list, text);
-    for (ptrdiff_t i = 0; list[2 * i]; ++i)
-        if (starts_with(text, list[2 * i]))
+    }
+    for (ptrdiff_t i = 0; list[2 * i]; ++i) {
+        if (starts_with(text, list[2 * i])) {
             return i;
+        }
+    }
     return -1;
 }
 
@@ -32,14 +36,16 @@ ptrdiff_t find_entity(char **list, const char *text, entity_index *index) {
 // length. Most texts hold no CR at all, and are left as they are.
 size_t normalise_line_ends(char *s, size_t length) {
     auto *first = static_cast<char *>(memchr(s, '\r', length));
-    if (!first)
+    if (!first) {
         return length;
+    }
     char *out = first;
     for (const char *in = first; *in; ++in) {
         if (*in == '\r') {
             *out++ = '\n';
-            if (in[1] == '\n')
+            if (in[1] == '\n') {
                 ++in;
+            }
         } else {
             *out++ = *in;
         }
@@ -60,18 +66,20 @@ long plain_digits(const char *digits, int base, const char **end) {
     const char *p = digits;
     for (; p - digits < 7; ++p) {
         unsigned d;
-        if (*p >= '0' && *p <= '9')
+        if (*p >= '0' && *p <= '9') {
             d = static_cast<unsigned>(*p - '0');
-        else if (base == 16 && *p >= 'a' && *p <= 'f')
+        } else if (base == 16 && *p >= 'a' && *p <= 'f') {
             d = static_cast<unsigned>(*p - 'a' + 10);
-        else if (base == 16 && *p >= 'A' && *p <= 'F')
+        } else if (base == 16 && *p >= 'A' && *p <= 'F') {
             d = static_cast<unsigned>(*p - 'A' + 10);
-        else
+        } else {
             break;
+        }
         v = v * base + d;
     }
-    if (p == digits || *p != ';')
+    if (p == digits || *p != ';') {
         return -1;
+    }
     *end = p;
     return v;
 }
@@ -82,12 +90,15 @@ bool read_char_ref(const char *ref, uint32_t *value, size_t *length) {
     const char *plain_end = nullptr;
     long v = plain_digits(digits, base, &plain_end);
     char *end = const_cast<char *>(plain_end);
-    if (v < 0)
+    if (v < 0) {
         v = strtol(digits, &end, base);
-    if (end == digits || *end != ';' || v <= 0)
+    }
+    if (end == digits || *end != ';' || v <= 0) {
         return false;
-    if (v > INT32_MAX)
+    }
+    if (v > INT32_MAX) {
         v = INT32_MAX;
+    }
     *value = static_cast<uint32_t>(v);
     *length = static_cast<size_t>(end - ref) + 1;
     return true;
@@ -137,22 +148,26 @@ size_t rest_length(const Decoding &d) {
 bool widen_gap(Decoding &d, size_t extra) {
     size_t tail = rest_length(d);
     size_t needed = saturating_add(saturating_add(d.done, tail), saturating_add(extra, 1));
-    if (needed == SIZE_MAX)
+    if (needed == SIZE_MAX) {
         return false;
+    }
     size_t capacity = needed;
-    if (d.owned && capacity < saturating_mul(d.capacity, 2))
+    if (d.owned && capacity < saturating_mul(d.capacity, 2)) {
         capacity = saturating_mul(d.capacity, 2);
+    }
 
     char *grown;
     if (d.owned) {
         grown = static_cast<char *>(budget_realloc(d.budget, d.buffer, capacity));
-        if (!grown)
+        if (!grown) {
             return false;
+        }
         memmove(grown + capacity - 1 - tail, grown + d.rest, tail + 1);
     } else {
         grown = static_cast<char *>(budget_malloc(d.budget, capacity));
-        if (!grown)
+        if (!grown) {
             return false;
+        }
         memcpy(grown, d.buffer, d.done);
         memcpy(grown + capacity - 1 - tail, d.buffer + d.rest, tail + 1);
     }
@@ -169,8 +184,9 @@ bool widen_gap(Decoding &d, size_t extra) {
 // with nothing changed, when the expansion budget or memory does not allow
 // it; a budget that ran out grants nothing more.
 bool make_room(Decoding &d, size_t reference_length, size_t length) {
-    if (!budget_spend_expansion(d.budget, saturating_add(length, 1)))
+    if (!budget_spend_expansion(d.budget, saturating_add(length, 1))) {
         return false;
+    }
     bool fits = d.rest + reference_length >= d.done + length;
     return length <= reference_length || (d.owned && fits) ||
            widen_gap(d, length - reference_length);
@@ -180,8 +196,9 @@ bool make_room(Decoding &d, size_t reference_length, size_t length) {
 // by replacement, which the scan reads next.
 bool expand(Decoding &d, size_t reference_length, const char *replacement) {
     size_t length = strlen(replacement);
-    if (!make_room(d, reference_length, length))
+    if (!make_room(d, reference_length, length)) {
         return false;
+    }
     d.rest = d.rest + reference_length - length;
     memmove(d.buffer + d.rest, replacement, length);
     assert_ordered(d);
@@ -229,11 +246,14 @@ int predefined_entity(const char *text, char *produced) {
 // document starts with. Compared one pointer at a time: a shorter list ends
 // (with its terminator) before anything past it is read.
 bool starts_with_predefined(char **list) {
-    if (!list)
+    if (!list) {
         return false;
-    for (size_t i = 0; i + 1 < default_entity_pointers; ++i)
-        if (list[i] != default_entities[i])
+    }
+    for (size_t i = 0; i + 1 < default_entity_pointers; ++i) {
+        if (list[i] != default_entities[i]) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -246,8 +266,9 @@ bool expand_predefined(Decoding &d, int number, char produced) {
     static constexpr size_t reference_lengths[] = {4, 4, 6, 6, 5};
     constexpr size_t replacement_length = 5;
     size_t reference_length = reference_lengths[number];
-    if (!make_room(d, reference_length, replacement_length))
+    if (!make_room(d, reference_length, replacement_length)) {
         return false;
+    }
     d.rest += reference_length;
     d.buffer[d.done++] = produced;
     assert_ordered(d);
@@ -258,12 +279,14 @@ bool expand_predefined(Decoding &d, int number, char produced) {
 void collapse_spaces(char *s) {
     char *out = s;
     for (const char *in = s; *in; ++in) {
-        if (*in == ' ' && (out == s || out[-1] == ' '))
+        if (*in == ' ' && (out == s || out[-1] == ' ')) {
             continue;
+        }
         *out++ = *in;
     }
-    if (out > s && out[-1] == ' ')
+    if (out > s && out[-1] == ' ') {
         --out;
+    }
     *out = '\0';
 }
 
@@ -348,23 +371,29 @@ bool holds_decoding_byte(const char *s, size_t length, const decode_mode &mode) 
     for (; i + sizeof(uint64_t) <= length; i += sizeof(uint64_t)) {
         uint64_t word;
         memcpy(&word, s + i, sizeof word);
-        if (!word_may_decode(word, mode))
+        if (!word_may_decode(word, mode)) {
             continue;
-        for (size_t j = i; j < i + sizeof word; ++j)
-            if (is(s[j], mode.decodes))
+        }
+        for (size_t j = i; j < i + sizeof word; ++j) {
+            if (is(s[j], mode.decodes)) {
                 return true;
+            }
+        }
     }
-    for (; i < length; ++i)
-        if (is(s[i], mode.decodes))
+    for (; i < length; ++i) {
+        if (is(s[i], mode.decodes)) {
             return true;
+        }
+    }
     return false;
 }
 
 char *decode_all(char *s, size_t length, char **entities, const decode_mode &mode,
                  entity_index *index, parse_budget *budget) {
     length = normalise_line_ends(s, length);
-    if (!mode.references)
+    if (!mode.references) {
         return s;
+    }
 
     // Decoding outside a parse pays from an allowance of its own.
     parse_budget own{};
@@ -384,19 +413,22 @@ char *decode_all(char *s, size_t length, char **entities, const decode_mode &mod
     for (;;) {
         char *at = d.buffer + d.rest;
         char *run_end = at;
-        while (!is(*run_end, mode.scan_stops))
+        while (!is(*run_end, mode.scan_stops)) {
             ++run_end;
+        }
         if (run_end != at) {
             size_t run = static_cast<size_t>(run_end - at);
-            if (d.done != d.rest)
+            if (d.done != d.rest) {
                 memmove(d.buffer + d.done, at, run);
+            }
             d.done += run;
             d.rest += run;
             at = run_end;
         }
         char c = *at;
-        if (!c)
+        if (!c) {
             break;
+        }
         if (c == '&' && at[1] == '#') {
             uint32_t value;
             size_t reference_length;
@@ -404,8 +436,9 @@ char *decode_all(char *s, size_t length, char **entities, const decode_mode &mod
                 // Always shorter than the reference, so it fits behind done.
                 char bytes[utf8_longest];
                 size_t n = utf8_encode(value, bytes);
-                for (size_t i = 0; i < n; ++i)
+                for (size_t i = 0; i < n; ++i) {
                     d.buffer[d.done + i] = bytes[i];
+                }
                 d.done += n;
                 d.rest += reference_length;
                 continue;
@@ -415,33 +448,39 @@ char *decode_all(char *s, size_t length, char **entities, const decode_mode &mod
             int predefined = c == '&' && predefined_first != known::no
                                  ? predefined_entity(at + 1, &produced)
                                  : -1;
-            if (predefined >= 0 && predefined_first == known::unasked)
+            if (predefined >= 0 && predefined_first == known::unasked) {
                 predefined_first = starts_with_predefined(entities) ? known::yes : known::no;
-            if (predefined_first == known::no)
+            }
+            if (predefined_first == known::no) {
                 predefined = -1;
+            }
             if (predefined >= 0) {
-                if (expand_predefined(d, predefined, produced))
+                if (expand_predefined(d, predefined, produced)) {
                     continue;
+                }
                 d.buffer[d.done++] = c;
                 ++d.rest;
                 continue;
             }
             ptrdiff_t i = find_entity(entities, at + 1, index);
             if (i >= 0 && entities[2 * i + 1] &&
-                expand(d, reference_span(entities[2 * i]), entities[2 * i + 1]))
+                expand(d, reference_span(entities[2 * i]), entities[2 * i + 1])) {
                 continue;
+            }
         }
         d.buffer[d.done++] = mode.spaces && is_space(c) ? ' ' : c;
         ++d.rest;
     }
     d.buffer[d.done] = '\0';
 
-    if (mode.collapse)
+    if (mode.collapse) {
         collapse_spaces(d.buffer);
+    }
     if (d.owned) {
         // Hand over a block of exactly the text's size.
-        if (char *fitted = static_cast<char *>(realloc(d.buffer, strlen(d.buffer) + 1)))
+        if (char *fitted = static_cast<char *>(realloc(d.buffer, strlen(d.buffer) + 1))) {
             d.buffer = fitted;
+        }
     }
     return d.buffer;
 }
@@ -449,8 +488,9 @@ char *decode_all(char *s, size_t length, char **entities, const decode_mode &mod
 } // namespace
 
 char *decode_text(char *s, char **entities, char mode, entity_index *index, parse_budget *budget) {
-    if (!s)
+    if (!s) {
         return s;
+    }
     size_t length;
     return decode_run(s, strlen(s), entities, mode, index, budget, &length);
 }
@@ -475,19 +515,23 @@ extern "C" char *ezxml_decode(char *s, char **entities, char mode) {
 
 bool entity_reaches(const char *name, const char *value, char **list, char marker,
                     entity_index *index) {
-    if (!name || !value)
+    if (!name || !value) {
         return false;
+    }
     // When no text in the list refers to name, only value itself can.
     if (marker == '&' && index && entity_index_sync(index, list) &&
         !entity_index_mentions(index, name)) {
-        for (const char *p = strchr(value, marker); p; p = strchr(p + 1, marker))
-            if (starts_with(p + 1, name))
+        for (const char *p = strchr(value, marker); p; p = strchr(p + 1, marker)) {
+            if (starts_with(p + 1, name)) {
                 return true;
+            }
+        }
         return false;
     }
     size_t pairs = 0;
-    while (list && list[2 * pairs])
+    while (list && list[2 * pairs]) {
         ++pairs;
+    }
 
     // Each pair's text is queued at most once, so the walk ends even on a
     // list that holds a cycle, and a text reached along many paths is read
@@ -506,8 +550,9 @@ bool entity_reaches(const char *name, const char *value, char **list, char marke
             return true;
         }
     }
-    for (size_t i = 0; i < pairs; ++i)
+    for (size_t i = 0; i < pairs; ++i) {
         seen[i] = false;
+    }
 
     bool reached = false;
     size_t queued = 0;

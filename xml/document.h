@@ -10,10 +10,12 @@
 // The document an element belongs to: its root's record extends to the whole
 // document. Walks up iteratively, since trees may be nested arbitrarily deep.
 inline ezxml_document *document_of(ezxml *element) {
-    if (!element)
+    if (!element) {
         return nullptr;
-    while (element->parent)
+    }
+    while (element->parent) {
         element = element->parent;
+    }
     return reinterpret_cast<ezxml_document *>(element);
 }
 
@@ -22,8 +24,9 @@ inline ezxml_document *document_of(ezxml *element) {
 // parsed document holds was allocated by it. A document nothing was parsed
 // into has no work area at all, so nothing is ever inside it.
 inline bool in_work_area(const ezxml_document *doc, const char *p) {
-    if (!doc || !doc->work_start || !p)
+    if (!doc || !doc->work_start || !p) {
         return false;
+    }
     return p >= doc->work_start && p <= doc->work_end;
 }
 
@@ -32,11 +35,13 @@ inline bool in_work_area(const ezxml_document *doc, const char *p) {
 // with itself, where a call to the C library's strcmp would cost more than
 // the comparison.
 inline bool same_string(const char *a, const char *b) {
-    if (a == b)
+    if (a == b) {
         return true;
+    }
     while (*a == *b) {
-        if (*a == '\0')
+        if (*a == '\0') {
             return true;
+        }
         ++a;
         ++b;
     }
@@ -46,8 +51,9 @@ inline bool same_string(const char *a, const char *b) {
 // Name comparison that tolerates the null name of a not yet named root:
 // null equals only null.
 inline bool names_equal(const char *a, const char *b) {
-    if (a == b)
+    if (a == b) {
         return true;
+    }
     return a && b && same_string(a, b);
 }
 

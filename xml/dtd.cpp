@@ -22,33 +22,38 @@
 namespace {
 
 char *skip_blanks(char *p, const char *end) {
-    while (p < end && is_blank(*p))
+    while (p < end && is_blank(*p)) {
         ++p;
+    }
     return p;
 }
 
 char *skip_to_blank(char *p, const char *end) {
-    while (p < end && !is_blank(*p))
+    while (p < end && !is_blank(*p)) {
         ++p;
+    }
     return p;
 }
 
 char *find_char(char *p, const char *end, char c) {
-    if (p >= end)
+    if (p >= end) {
         return nullptr;
+    }
     return static_cast<char *>(memchr(p, c, static_cast<size_t>(end - p)));
 }
 
 char *find_text(char *p, const char *end, const char *needle) {
-    if (p >= end)
+    if (p >= end) {
         return nullptr;
+    }
     return static_cast<char *>(memmem(p, static_cast<size_t>(end - p), needle, strlen(needle)));
 }
 
 // The next '<' or '%', passing over terminators written earlier.
 char *find_markup(char *p, const char *end) {
-    while (p < end && *p != '<' && *p != '%')
+    while (p < end && *p != '<' && *p != '%') {
         ++p;
+    }
     return p < end ? p : nullptr;
 }
 
@@ -78,20 +83,23 @@ bool inside(const Subset &subset, const char *p) {
 // (a subset handed in from outside the parsed text) is copied to the heap.
 // Null when memory runs out; the decoded text is then released.
 char *keep_for_document(const Subset &subset, char *raw, char *decoded) {
-    if (decoded != raw || in_work_area(subset.doc, decoded))
+    if (decoded != raw || in_work_area(subset.doc, decoded)) {
         return decoded;
+    }
     return budget_strdup(subset.budget, decoded);
 }
 
 void release_decoded(char *raw, char *decoded) {
-    if (decoded != raw)
+    if (decoded != raw) {
         free(decoded);
+    }
 }
 
 size_t list_length(char **list) {
     size_t n = 0;
-    while (list && list[n])
+    while (list && list[n]) {
         ++n;
+    }
     return n;
 }
 
@@ -101,12 +109,14 @@ char *entity_declaration(Subset &subset, char *p) {
     char *end = subset.end;
     p = skip_blanks(p + strlen("<!ENTITY"), end);
     bool parameter = p < end && *p == '%';
-    while (p < end && (is_blank(*p) || *p == '%'))
+    while (p < end && (is_blank(*p) || *p == '%')) {
         ++p;
+    }
     char *name = p;
     p = skip_to_blank(p, end);
-    if (p >= end) // a name that runs to the end of the subset declares nothing
+    if (p >= end) { // a name that runs to the end of the subset declares nothing
         return nullptr;
+    }
     *p = ';';
     char *after_name = p + 1;
 
@@ -114,16 +124,18 @@ char *entity_declaration(Subset &subset, char *p) {
     // With one blank between name and value, the name's terminator lands on
     // the opening quote: which quote it was is read first.
     char quote = open < end ? *open : '\0';
-    if (quote != '"' && quote != '\'')
+    if (quote != '"' && quote != '\'') {
         return find_char(after_name, end, '>'); // external or malformed: skipped
+    }
 
     char **&list = parameter ? subset.parameter_entities : doc->entities;
     entity_index *index = parameter ? nullptr : subset.index;
     size_t count = index && entity_index_sync(index, list) ? 2 * index->pairs : list_length(list);
     char **grown =
         static_cast<char **>(budget_realloc(subset.budget, list, (count + 3) * sizeof *grown));
-    if (!grown)
+    if (!grown) {
         return nullptr;
+    }
     list = grown;
     // The name slot stays the terminator while the value is decoded and
     // tested, so the entity cannot see itself.
@@ -171,11 +183,14 @@ char *entity_declaration(Subset &subset, char *p) {
 ptrdiff_t find_element_defaults(const ezxml_document *doc, const char *element,
                                 default_index *defaults) {
     char ***table = doc->default_attributes;
-    if (defaults && default_index_update(defaults, table, -1))
+    if (defaults && default_index_update(defaults, table, -1)) {
         return default_index_list(defaults, table, element);
-    for (ptrdiff_t i = 0; table && table[i]; ++i)
-        if (strcmp(table[i][0], element) == 0)
+    }
+    for (ptrdiff_t i = 0; table && table[i]; ++i) {
+        if (strcmp(table[i][0], element) == 0) {
             return i;
+        }
+    }
     return -1;
 }
 
@@ -192,8 +207,9 @@ ptrdiff_t record_default(const Subset &subset, ptrdiff_t index, char *element, c
         char ***table = doc->default_attributes;
         bool empty = !table || table == reinterpret_cast<char ***>(EZXML_NIL);
         size_t count = indexed ? defaults->known_lists : 0;
-        while (!indexed && !empty && table[count])
+        while (!indexed && !empty && table[count]) {
             ++count;
+        }
         char **list = static_cast<char **>(budget_malloc(subset.budget, 2 * sizeof *list));
         char ***grown =
             list ? static_cast<char ***>(budget_realloc(subset.budget, empty ? nullptr : table,
@@ -201,8 +217,9 @@ ptrdiff_t record_default(const Subset &subset, ptrdiff_t index, char *element, c
                  : nullptr;
         if (!grown) {
             free(list);
-            if (value && !in_work_area(doc, value))
+            if (value && !in_work_area(doc, value)) {
                 free(value);
+            }
             return index;
         }
         list[0] = element;
@@ -215,15 +232,18 @@ ptrdiff_t record_default(const Subset &subset, ptrdiff_t index, char *element, c
 
     char **list = doc->default_attributes[index];
     size_t j = 1;
-    if (indexed && static_cast<size_t>(index) < defaults->known_lists)
+    if (indexed && static_cast<size_t>(index) < defaults->known_lists) {
         j += 3 * default_index_length(defaults, static_cast<size_t>(index));
-    while (list[j])
+    }
+    while (list[j]) {
         j += 3;
+    }
     char **grown =
         static_cast<char **>(budget_realloc(subset.budget, list, (j + 4) * sizeof *grown));
     if (!grown) {
-        if (value && !in_work_area(doc, value))
+        if (value && !in_work_area(doc, value)) {
             free(value);
+        }
         return index;
     }
     grown[j] = attribute;
@@ -231,8 +251,9 @@ ptrdiff_t record_default(const Subset &subset, ptrdiff_t index, char *element, c
     grown[j + 2] = marker;
     grown[j + 3] = nullptr;
     doc->default_attributes[index] = grown;
-    if (defaults)
+    if (defaults) {
         default_index_update(defaults, doc->default_attributes, index);
+    }
     return index;
 }
 
@@ -246,21 +267,24 @@ char *attlist_declaration(Subset &subset, char *p) {
         return nullptr;
     }
     char *element = p;
-    while (p < end && !is_blank(*p) && *p != '>')
+    while (p < end && !is_blank(*p) && *p != '>') {
         ++p;
+    }
     if (p >= end) { // the element name runs to the end: nothing closes it
         ezxml_err(doc, end, "unclosed <!ATTLIST");
         return nullptr;
     }
-    if (*p == '>')
+    if (*p == '>') {
         return p;
+    }
     *p++ = '\0';
 
     ptrdiff_t index = find_element_defaults(doc, element, subset.defaults);
     for (;;) {
         p = skip_blanks(p, end);
-        if (p >= end || *p == '>')
+        if (p >= end || *p == '>') {
             return p;
+        }
 
         char *attribute = p;
         p = skip_to_blank(p, end); // a '>' does not end the name
@@ -272,8 +296,9 @@ char *attlist_declaration(Subset &subset, char *p) {
 
         p = skip_blanks(p, end);
         char *marker = starts_with(p, end, "CDATA") ? cdata_marker() : other_type_marker();
-        if (starts_with(p, end, "NOTATION"))
+        if (starts_with(p, end, "NOTATION")) {
             p = skip_blanks(p + strlen("NOTATION"), end);
+        }
         if (p < end && *p == '(') {
             p = find_char(p, end, ')');
             if (!p) {
@@ -283,19 +308,23 @@ char *attlist_declaration(Subset &subset, char *p) {
         } else {
             p = skip_to_blank(p, end);
         }
-        while (p < end && (is_blank(*p) || *p == ')'))
+        while (p < end && (is_blank(*p) || *p == ')')) {
             ++p;
-        if (starts_with(p, end, "#FIXED"))
+        }
+        if (starts_with(p, end, "#FIXED")) {
             p = skip_blanks(p + strlen("#FIXED"), end);
+        }
 
         char *value = nullptr;
         if (p < end && *p == '#') {
-            while (p < end && !is_blank(*p) && *p != '>')
+            while (p < end && !is_blank(*p) && *p != '>') {
                 ++p;
+            }
             // Undeclared attributes are read as CDATA anyway: only other
             // types need an entry, for their normalisation.
-            if (marker == cdata_marker())
+            if (marker == cdata_marker()) {
                 continue;
+            }
         } else if (p < end && (*p == '"' || *p == '\'')) {
             char *close = find_char(p + 1, end, *p);
             if (!close) {
@@ -326,8 +355,9 @@ char *attlist_declaration(Subset &subset, char *p) {
         // element carries it, and a default written out under it would not
         // read back.
         if (strpbrk(attribute, "=/>") || attribute[0] == '\v' || attribute[0] == '\f') {
-            if (value && !in_work_area(doc, value))
+            if (value && !in_work_area(doc, value)) {
                 free(value);
+            }
             continue;
         }
         index = record_default(subset, index, element, attribute, value, marker);
@@ -336,9 +366,11 @@ char *attlist_declaration(Subset &subset, char *p) {
 
 void release_parameter_entities(const Subset &subset) {
     char **list = subset.parameter_entities;
-    for (size_t i = 0; list[i]; i += 2)
-        if (!inside(subset, list[i + 1]))
+    for (size_t i = 0; list[i]; i += 2) {
+        if (!inside(subset, list[i + 1])) {
             free(list[i + 1]);
+        }
+    }
     free(list);
 }
 
@@ -348,14 +380,17 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, parse_state &
     entity_index *index = &state.entities;
     default_index *defaults = &state.defaults;
     parse_budget *budget = state.budget;
-    if (!doc)
+    if (!doc) {
         return 0;
-    if (!s || len > static_cast<size_t>(PTRDIFF_MAX))
+    }
+    if (!s || len > static_cast<size_t>(PTRDIFF_MAX)) {
         return doc->error_text[0] == '\0';
+    }
     char **parameter_entities =
         static_cast<char **>(budget_malloc(budget, sizeof *parameter_entities));
-    if (!parameter_entities)
+    if (!parameter_entities) {
         return doc->error_text[0] == '\0';
+    }
     parameter_entities[0] = nullptr;
     s[len] = '\0';
 
@@ -373,8 +408,9 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, parse_state &
     // short; the parse that owns the budget ends with its error.
     while (p && p < subset.end && !budget_overrun_happened(budget)) {
         p = find_markup(p, subset.end);
-        if (!p)
+        if (!p) {
             break;
+        }
         if (starts_with(p, subset.end, "<!ENTITY")) {
             p = entity_declaration(subset, p);
         } else if (starts_with(p, subset.end, "<!ATTLIST")) {
@@ -387,8 +423,9 @@ int scan_internal_subset(ezxml_document *doc, char *s, size_t len, parse_state &
             // that "<?>" ends where the parser would end it when the
             // instruction is written out and read back; it files nothing.
             char *close = find_text(p + 1, subset.end, "?>");
-            if (close && close > p + 1)
+            if (close && close > p + 1) {
                 file_instruction(doc, p + 2, static_cast<size_t>(close - (p + 2)), budget);
+            }
             p = close ? close + 1 : nullptr;
         } else if (*p == '<') {
             p = find_char(p + 1, subset.end, '>');
@@ -418,23 +455,28 @@ namespace {
 // text the parser cut up, and a length wrapped round from a negative count
 // (the instruction "<?>" has none) never fits anything.
 bool fits(const ezxml_document *doc, const char *text, size_t length) {
-    if (length > static_cast<size_t>(PTRDIFF_MAX))
+    if (length > static_cast<size_t>(PTRDIFF_MAX)) {
         return false;
-    if (!doc->work_start)
+    }
+    if (!doc->work_start) {
         return true;
+    }
     return text >= doc->work_start && text < doc->work_end &&
            length < static_cast<size_t>(doc->work_end - text);
 }
 
 void note_standalone(ezxml_document *doc, const char *content) {
     const char *at = strstr(content, "standalone");
-    if (!at)
+    if (!at) {
         return;
+    }
     at += strlen("standalone");
-    while (is_blank(*at) || *at == '=' || *at == '\'' || *at == '"')
+    while (is_blank(*at) || *at == '=' || *at == '\'' || *at == '"') {
         ++at;
-    if (strncmp(at, "yes", 3) == 0)
+    }
+    if (strncmp(at, "yes", 3) == 0) {
         doc->standalone = 1;
+    }
 }
 
 constexpr size_t no_entry = SIZE_MAX;
@@ -445,9 +487,11 @@ size_t entry_for(ezxml_document *doc, char *target, parse_budget *budget) {
     char ***table = doc->instructions;
     size_t count = 0;
     if (table != reinterpret_cast<char ***>(EZXML_NIL)) {
-        for (; table[count]; ++count)
-            if (strcmp(table[count][0], target) == 0)
+        for (; table[count]; ++count) {
+            if (strcmp(table[count][0], target) == 0) {
                 return count;
+            }
+        }
     }
 
     char **entry = static_cast<char **>(budget_malloc(budget, 3 * sizeof *entry));
@@ -478,20 +522,23 @@ size_t entry_for(ezxml_document *doc, char *target, parse_budget *budget) {
 void append_content(ezxml_document *doc, size_t index, char *content, parse_budget *budget) {
     char **entry = doc->instructions[index];
     size_t k = 0;
-    while (entry[k + 1])
+    while (entry[k + 1]) {
         ++k;
+    }
     char *positions = entry[k + 2];
 
     char *longer = static_cast<char *>(budget_realloc(budget, positions, k + 2));
-    if (!longer)
+    if (!longer) {
         return;
+    }
     positions = longer;
     positions[k] = '\0';
     entry[k + 2] = positions;
 
     char **grown = static_cast<char **>(budget_realloc(budget, entry, (k + 4) * sizeof *grown));
-    if (!grown)
+    if (!grown) {
         return;
+    }
     grown[k + 1] = content;
     grown[k + 2] = nullptr;
     grown[k + 3] = positions;
@@ -503,8 +550,9 @@ void append_content(ezxml_document *doc, size_t index, char *content, parse_budg
 } // namespace
 
 void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *budget) {
-    if (!doc || !s || !fits(doc, s, len))
+    if (!doc || !s || !fits(doc, s, len)) {
         return;
+    }
     s[len] = '\0';
 
     char *target = s;
@@ -512,8 +560,9 @@ void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *bu
     for (char *p = s; p < s + len; ++p) {
         if (is_blank(*p)) {
             *p++ = '\0';
-            while (p < s + len && is_blank(*p))
+            while (p < s + len && is_blank(*p)) {
                 ++p;
+            }
             content = p;
             break;
         }
@@ -525,8 +574,9 @@ void file_instruction(ezxml_document *doc, char *s, size_t len, parse_budget *bu
     }
 
     size_t index = entry_for(doc, target, budget);
-    if (index != no_entry)
+    if (index != no_entry) {
         append_content(doc, index, content, budget);
+    }
 }
 
 extern "C" void ezxml_proc_inst(ezxml_document *doc, char *s, size_t len) {

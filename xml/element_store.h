@@ -74,8 +74,9 @@ bool pool_refill(element_pool *pool, size_t expected);
 // At most `expected` more records will be wanted (a hint that keeps the
 // last slab from being much larger than needed; 0: unknown).
 inline ezxml *pool_element(element_pool *pool, size_t expected) {
-    if (!pool->left && !pool_refill(pool, expected))
+    if (!pool->left && !pool_refill(pool, expected)) {
         return nullptr;
+    }
     // The pool holds its own count on the slab it fills, beside one for
     // every record taken and not yet freed.
     assert(pool->slab && pool->slab->live >= 1 && pool->left > 0);

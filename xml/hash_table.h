@@ -23,8 +23,9 @@ struct parse_budget;
 // runs of neighbouring slots.
 inline uint64_t hash_bytes(const char *s, size_t n, uint64_t seed = 0) {
     uint64_t h = 14695981039346656037ull ^ seed;
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+    }
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 33;
@@ -51,12 +52,15 @@ struct hash_table {
 
 // The first value stored under hash for which same(value) holds, or 0.
 template <typename Same> uint64_t hash_find(const hash_table &table, uint64_t hash, Same same) {
-    if (!table.capacity)
+    if (!table.capacity) {
         return 0;
+    }
     size_t mask = table.capacity - 1;
-    for (size_t i = hash & mask; table.slots[i].value; i = (i + 1) & mask)
-        if (table.slots[i].hash == hash && same(table.slots[i].value))
+    for (size_t i = hash & mask; table.slots[i].value; i = (i + 1) & mask) {
+        if (table.slots[i].hash == hash && same(table.slots[i].value)) {
             return table.slots[i].value;
+        }
+    }
     return 0;
 }
 

@@ -16,40 +16,48 @@ namespace {
 // the text up to its first ";".
 bool simple_name(const char *name, size_t *length) {
     const char *semicolon = strchr(name, ';');
-    if (!semicolon || semicolon[1] != '\0')
+    if (!semicolon || semicolon[1] != '\0') {
         return false;
+    }
     *length = static_cast<size_t>(semicolon - name) + 1;
     return true;
 }
 
 // Every "&" reference in text, up to and including its ";".
 bool add_mentions(entity_index *index, const char *text) {
-    if (!text)
+    if (!text) {
         return true;
+    }
     for (const char *p = strchr(text, '&'); p; p = strchr(p + 1, '&')) {
         const char *semicolon = strchr(p + 1, ';');
-        if (!semicolon)
+        if (!semicolon) {
             break; // no later reference can end either
+        }
         uint64_t h = hash_bytes(p + 1, static_cast<size_t>(semicolon - p));
         if (!hash_find(index->mentions, h, [](uint64_t) { return true; }) &&
-            !hash_add(index->mentions, h, 1))
+            !hash_add(index->mentions, h, 1)) {
             return false;
+        }
     }
     return true;
 }
 
 bool add_name(entity_index *index, char **list, size_t pair) {
     size_t length;
-    if (!simple_name(list[2 * pair], &length) || pair >= UINT32_MAX)
+    if (!simple_name(list[2 * pair], &length) || pair >= UINT32_MAX) {
         return false;
+    }
     // Of two pairs with one name the first is the one found; a later one is
     // never looked up, so it needs no entry.
-    if (entity_index_find(index, list, list[2 * pair]) >= 0)
+    if (entity_index_find(index, list, list[2 * pair]) >= 0) {
         return true;
-    if (!hash_add(index->names, hash_bytes(list[2 * pair], length), pair + 1))
+    }
+    if (!hash_add(index->names, hash_bytes(list[2 * pair], length), pair + 1)) {
         return false;
-    if (length > index->longest_name)
+    }
+    if (length > index->longest_name) {
         index->longest_name = length;
+    }
     return true;
 }
 
@@ -62,8 +70,9 @@ void entity_index_start(entity_index *index, parse_budget *budget) {
 }
 
 bool entity_index_sync(entity_index *index, char **list) {
-    if (index->unusable || !list)
+    if (index->unusable || !list) {
         return false;
+    }
     while (list[2 * index->pairs]) {
         size_t pair = index->pairs;
         if (!add_name(index, list, pair) || !add_mentions(index, list[2 * pair + 1])) {
@@ -76,15 +85,18 @@ bool entity_index_sync(entity_index *index, char **list) {
 }
 
 ptrdiff_t entity_index_find(const entity_index *index, char **list, const char *text) {
-    if (!index->names.count)
+    if (!index->names.count) {
         return -1;
+    }
     // Every name ends at its only ";", so the text's first ";" says which
     // name alone could begin it; no name is longer than the longest one.
     size_t length = 0;
-    while (length < index->longest_name && text[length] && text[length] != ';')
+    while (length < index->longest_name && text[length] && text[length] != ';') {
         ++length;
-    if (length == index->longest_name || text[length] != ';')
+    }
+    if (length == index->longest_name || text[length] != ';') {
         return -1;
+    }
     ++length;
     uint64_t pair = hash_find(index->names, hash_bytes(text, length), [&](uint64_t value) {
         const char *name = list[2 * (value - 1)];
@@ -98,8 +110,9 @@ bool entity_index_mentions(const entity_index *index, const char *name) {
     // with name has that ";" where name has its first one. A name without
     // one could begin a reference of any length: the index cannot tell.
     const char *semicolon = strchr(name, ';');
-    if (!semicolon)
+    if (!semicolon) {
         return true;
+    }
     uint64_t h = hash_bytes(name, static_cast<size_t>(semicolon - name) + 1);
     return hash_find(index->mentions, h, [](uint64_t) { return true; }) != 0;
 }
@@ -123,11 +136,13 @@ bool add_triples(default_index *index, char ***table, size_t list) {
     size_t t = index->lengths[list];
     for (; entries[1 + 3 * t]; ++t) {
         const char *attribute = entries[1 + 3 * t];
-        if (default_index_triple(index, table, list, attribute) >= 0)
+        if (default_index_triple(index, table, list, attribute) >= 0) {
             continue; // only the first triple of a name is ever found
+        }
         if (t >= UINT32_MAX - 1 ||
-            !hash_add(index->triples, hash_string(attribute, list), triple_value(list, t)))
+            !hash_add(index->triples, hash_string(attribute, list), triple_value(list, t))) {
             return false;
+        }
     }
     index->lengths[list] = t;
     return true;
@@ -141,10 +156,12 @@ void default_index_start(default_index *index, parse_budget *budget) {
 }
 
 bool default_index_update(default_index *index, char ***table, ptrdiff_t changed) {
-    if (index->unusable)
+    if (index->unusable) {
         return false;
-    if (!table)
+    }
+    if (!table) {
         return true;
+    }
     for (size_t list = index->known_lists; table[list]; ++list) {
         if (list >= UINT32_MAX - 1) {
             index->unusable = true;
@@ -228,20 +245,24 @@ int name_set_contains(const NameSet *set, const char *name) {
         auto same = [&](uint64_t value) {
             return strcmp(reinterpret_cast<const char *>(value), name) == 0;
         };
-        if (hash_find(set->table, hash_string(name), same))
+        if (hash_find(set->table, hash_string(name), same)) {
             return 1;
+        }
     } else {
-        for (size_t i = 0; i < set->count; ++i)
-            if (strcmp(set->local[i], name) == 0)
+        for (size_t i = 0; i < set->count; ++i) {
+            if (strcmp(set->local[i], name) == 0) {
                 return 1;
+            }
+        }
     }
     return set->failed ? -1 : 0;
 }
 
 int name_set_add(NameSet *set, const char *name) {
     int present = name_set_contains(set, name);
-    if (present != 0)
+    if (present != 0) {
         return present == 1 ? 0 : -1;
+    }
     if (!set->table.capacity && set->count < name_set_local) {
         set->local[set->count++] = name;
         return 1;
@@ -270,8 +291,9 @@ namespace {
 void place(hash_slot *slots, size_t capacity, hash_slot entry) {
     size_t mask = capacity - 1;
     size_t i = entry.hash & mask;
-    while (slots[i].value)
+    while (slots[i].value) {
         i = (i + 1) & mask;
+    }
     slots[i] = entry;
 }
 
@@ -279,11 +301,14 @@ bool grow(hash_table &table) {
     size_t capacity = table.capacity ? 2 * table.capacity : 64;
     auto *slots =
         static_cast<hash_slot *>(budget_calloc(table.budget, capacity, sizeof(hash_slot)));
-    if (!slots)
+    if (!slots) {
         return false;
-    for (size_t i = 0; i < table.capacity; ++i)
-        if (table.slots[i].value)
+    }
+    for (size_t i = 0; i < table.capacity; ++i) {
+        if (table.slots[i].value) {
             place(slots, capacity, table.slots[i]);
+        }
+    }
     free(table.slots);
     table.slots = slots;
     table.capacity = capacity;
@@ -294,8 +319,9 @@ bool grow(hash_table &table) {
 
 bool hash_add(hash_table &table, uint64_t hash, uint64_t value) {
     assert(value != 0);
-    if (2 * (table.count + 1) > table.capacity && !grow(table))
+    if (2 * (table.count + 1) > table.capacity && !grow(table)) {
         return false;
+    }
     place(table.slots, table.capacity, {hash, value});
     ++table.count;
     assert(2 * table.count <= table.capacity);

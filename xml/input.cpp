@@ -35,9 +35,9 @@ ezxml *parse_owned(char *buffer, size_t length, parse_budget *budget) {
 // One read that an interrupting signal does not cut short.
 ssize_t read_some(int fd, char *into, size_t count) {
     ssize_t got;
-    do
+    do {
         got = read(fd, into, count);
-    while (got < 0 && errno == EINTR);
+    } while (got < 0 && errno == EINTR);
     return got;
 }
 
@@ -47,10 +47,12 @@ bool read_sized(int fd, char *buffer, size_t size, size_t *total) {
     *total = 0;
     while (*total < size) {
         ssize_t got = read_some(fd, buffer + *total, size - *total);
-        if (got < 0)
+        if (got < 0) {
             return false;
-        if (got == 0)
+        }
+        if (got == 0) {
             break;
+        }
         *total += static_cast<size_t>(got);
     }
     return true;
@@ -69,16 +71,19 @@ char *read_to_end(int fd, size_t *total, parse_budget *budget) {
         if (*total == capacity) {
             size_t more = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
             char *grown = static_cast<char *>(budget_realloc(budget, buffer, more));
-            if (!grown)
+            if (!grown) {
                 break;
+            }
             buffer = grown;
             capacity = more;
         }
         ssize_t got = read_some(fd, buffer + *total, capacity - *total);
-        if (got == 0)
+        if (got == 0) {
             return buffer;
-        if (got < 0)
+        }
+        if (got < 0) {
             break;
+        }
         *total += static_cast<size_t>(got);
     }
     free(buffer);
@@ -89,8 +94,9 @@ char *read_to_end(int fd, size_t *total, parse_budget *budget) {
 // tree, and the error that says why.
 ezxml *over_budget(const parse_budget *budget) {
     ezxml *root = ezxml_new(nullptr);
-    if (!root)
+    if (!root) {
         return nullptr;
+    }
     return ezxml_err(reinterpret_cast<ezxml_document *>(root), nullptr, "%s",
                      budget_overrun_message(budget));
 }
@@ -98,11 +104,13 @@ ezxml *over_budget(const parse_budget *budget) {
 // ezxml_parse_fd, with the document paying from a budget of memory_limit
 // bytes (no_memory_limit: no limit).
 ezxml *load_and_parse(int fd, size_t memory_limit) {
-    if (fd < 0)
+    if (fd < 0) {
         return nullptr;
+    }
     struct stat64 status;
-    if (fstat64(fd, &status) < 0)
+    if (fstat64(fd, &status) < 0) {
         return nullptr;
+    }
 
     // The buffer is charged first; the expansion allowance follows from the
     // length read, once it is known.
@@ -115,12 +123,14 @@ ezxml *load_and_parse(int fd, size_t memory_limit) {
     if (S_ISREG(status.st_mode) && status.st_size != 0) {
         // The whole size, never cut to 32 bits; a file too large for this
         // host's address space cannot be held at all.
-        if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX)
+        if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) >= SIZE_MAX) {
             return nullptr;
+        }
         size_t size = static_cast<size_t>(status.st_size);
         buffer = static_cast<char *>(budget_malloc(&budget, size));
-        if (!buffer)
+        if (!buffer) {
             return budget_overrun_happened(&budget) ? over_budget(&budget) : nullptr;
+        }
         if (!read_sized(fd, buffer, size, &length)) {
             // No document is made from a failed read: its bytes are unknown.
             free(buffer);
@@ -128,20 +138,23 @@ ezxml *load_and_parse(int fd, size_t memory_limit) {
         }
     } else {
         buffer = read_to_end(fd, &length, &budget);
-        if (!buffer)
+        if (!buffer) {
             return budget_overrun_happened(&budget) ? over_budget(&budget) : nullptr;
+        }
     }
     budget_allow_expansion_for(&budget, length);
     return parse_owned(buffer, length, &budget);
 }
 
 ezxml *load_file(const char *path, size_t memory_limit) {
-    if (!path)
+    if (!path) {
         return nullptr;
+    }
     int fd = open64(path, O_RDONLY, 0);
     ezxml *root = load_and_parse(fd, memory_limit);
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     return root;
 }
 
@@ -160,17 +173,20 @@ ezxml *parse_file_within(const char *path, size_t memory_budget) {
 }
 
 ezxml *ezxml_parse_fp(FILE *fp) {
-    if (!fp)
+    if (!fp) {
         return nullptr;
+    }
     char *buffer = static_cast<char *>(malloc(chunk));
-    if (!buffer)
+    if (!buffer) {
         return nullptr;
+    }
     size_t total = 0;
     for (;;) {
         size_t got = fread(buffer + total, 1, chunk, fp);
         total += got;
-        if (got < chunk)
+        if (got < chunk) {
             break;
+        }
         char *grown = static_cast<char *>(realloc(buffer, total + chunk));
         if (!grown) {
             free(buffer);
@@ -204,8 +220,9 @@ void for_each_character(const unsigned char *in, size_t in_length, bool big_endi
             // A surrogate takes the unit after it along, whatever that is; a
             // surrogate without a following unit is written as it stands.
             i += 2;
-            if (i + 1 < in_length)
+            if (i + 1 < in_length) {
                 c = (((c & 0x3FF) << 10) | (unit_at(i) & 0x3FF)) + 0x10000;
+            }
         }
         put(c);
     }
@@ -214,17 +231,19 @@ void for_each_character(const unsigned char *in, size_t in_length, bool big_endi
 } // namespace
 
 char *utf16_to_utf8(char **s, size_t *len, parse_budget *budget) {
-    if (!s || !*s || !len || *len == 0)
+    if (!s || !*s || !len || *len == 0) {
         return nullptr;
+    }
     const auto *in = reinterpret_cast<const unsigned char *>(*s);
     size_t in_length = *len;
     bool big_endian;
-    if (in[0] == 0xFE)
+    if (in[0] == 0xFE) {
         big_endian = true;
-    else if (in[0] == 0xFF)
+    } else if (in[0] == 0xFF) {
         big_endian = false;
-    else
+    } else {
         return nullptr;
+    }
 
     // Never a zero-sized block: even input that converts to nothing gets a
     // real buffer, so that the caller can tell "converted" from "not UTF-16".
@@ -240,8 +259,9 @@ char *utf16_to_utf8(char **s, size_t *len, parse_budget *budget) {
         capacity = exact + utf8_longest;
     }
     auto *out = static_cast<unsigned char *>(budget_malloc(budget, capacity));
-    if (!out)
+    if (!out) {
         return nullptr;
+    }
     size_t length = 0;
     bool failed = false;
     for_each_character(in, in_length, big_endian, [&](uint32_t c) {
@@ -255,16 +275,18 @@ char *utf16_to_utf8(char **s, size_t *len, parse_budget *budget) {
             out = grown;
             capacity += growth_step;
         }
-        if (!failed)
+        if (!failed) {
             length += utf8_encode(c, reinterpret_cast<char *>(out) + length);
+        }
     });
     if (failed) {
         free(out);
         return nullptr;
     }
 
-    if (auto *exact = static_cast<unsigned char *>(realloc(out, length ? length : 1)))
+    if (auto *exact = static_cast<unsigned char *>(realloc(out, length ? length : 1))) {
         out = exact;
+    }
     *len = length;
     *s = reinterpret_cast<char *>(out);
     return *s;

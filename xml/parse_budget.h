@@ -63,10 +63,12 @@ constexpr size_t allocation_cost(size_t n) {
     constexpr size_t word = sizeof(void *);
     constexpr size_t page = 4096;
     constexpr size_t mapped_from = size_t{128} << 10;
-    if (n > SIZE_MAX - page - 2 * word)
+    if (n > SIZE_MAX - page - 2 * word) {
         return SIZE_MAX;
-    if (n >= mapped_from)
+    }
+    if (n >= mapped_from) {
         return (n + 2 * word + page - 1) / page * page;
+    }
     size_t rounded = (n + word + 2 * word - 1) / (2 * word) * (2 * word);
     return rounded < 4 * word ? 4 * word : rounded;
 }
@@ -75,12 +77,15 @@ constexpr size_t allocation_cost(size_t n) {
 // run out) when they do not fit. A null budget grants everything. Once
 // either allowance has run out nothing more is granted: the parse is over.
 inline bool budget_charge(parse_budget *budget, size_t bytes) {
-    if (!budget)
+    if (!budget) {
         return true;
-    if (budget->overrun != budget_overrun::none)
+    }
+    if (budget->overrun != budget_overrun::none) {
         return false;
-    if (budget->memory_limit == no_memory_limit)
+    }
+    if (budget->memory_limit == no_memory_limit) {
         return true;
+    }
     assert(budget->memory_charged <= budget->memory_limit);
     if (bytes > budget->memory_limit - budget->memory_charged) {
         budget->overrun = budget_overrun::memory;
@@ -94,8 +99,9 @@ inline bool budget_charge(parse_budget *budget, size_t bytes) {
 // as run out) when they do not fit. Never called with a null budget.
 inline bool budget_spend_expansion(parse_budget *budget, size_t units) {
     assert(budget && budget->expansion_spent <= budget->expansion_limit);
-    if (budget->overrun != budget_overrun::none)
+    if (budget->overrun != budget_overrun::none) {
         return false;
+    }
     if (units > budget->expansion_limit - budget->expansion_spent) {
         budget->overrun = budget_overrun::expansion;
         return false;
@@ -124,8 +130,9 @@ inline void *budget_malloc(parse_budget *budget, size_t size) {
 }
 
 inline void *budget_calloc(parse_budget *budget, size_t count, size_t size) {
-    if (size && count > SIZE_MAX / size)
+    if (size && count > SIZE_MAX / size) {
         return nullptr;
+    }
     return budget_charge(budget, allocation_cost(count * size)) ? calloc(count, size) : nullptr;
 }
 
@@ -136,8 +143,9 @@ inline void *budget_realloc(parse_budget *budget, void *block, size_t size) {
 inline char *budget_strdup(parse_budget *budget, const char *s) {
     size_t size = __builtin_strlen(s) + 1;
     auto *copy = static_cast<char *>(budget_malloc(budget, size));
-    if (copy)
+    if (copy) {
         __builtin_memcpy(copy, s, size);
+    }
     return copy;
 }
 

@@ -14,11 +14,13 @@ char *closing_tag(scanner &sc, char *markup) {
     }
     char ended_by = *p;
     *p = '\0';
-    if (close_element(sc.doc, name, p, sc.state))
+    if (close_element(sc.doc, name, p, sc.state)) {
         return nullptr;
+    }
     *p = ended_by;
-    if (is_space(ended_by))
+    if (is_space(ended_by)) {
         p = skip_all(p, separators);
+    }
     // Whatever stands here now is taken for the tag's end without a look.
     return p;
 }
@@ -40,8 +42,9 @@ char *cdata_section(scanner &sc, char *markup) {
     }
     char *content = markup + 8;
     append_run(sc.doc, content, close - content, 'c', sc.state);
-    if (sc.state.out_of_memory)
+    if (sc.state.out_of_memory) {
         return fail_out_of_memory(sc, markup);
+    }
     return close + 2;
 }
 
@@ -50,21 +53,25 @@ char *doctype(scanner &sc, char *markup) {
     char *p = markup;
     for (;;) {
         p = find_any(p + 1, sc.end, doctype_delimiters);
-        if (p == sc.end)
+        if (p == sc.end) {
             break;
+        }
         if (!subset) {
-            if (*p == '>')
+            if (*p == '>') {
                 return p; // no internal subset
-            if (*p == '[')
+            }
+            if (*p == '[') {
                 subset = p;
+            }
             continue;
         }
         if (*p == ']') {
             char *after = p + 1;
             after = skip_all(after, separators);
             if (after < sc.end && *after == '>') {
-                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), sc.state))
+                if (!scan_internal_subset(sc.doc, subset + 1, p - (subset + 1), sc.state)) {
                     return nullptr;
+                }
                 // The after-markup step overwrites the character behind the
                 // ']' and carries on from there.
                 return p + 1;
@@ -76,8 +83,9 @@ char *doctype(scanner &sc, char *markup) {
         ezxml_err(sc.doc, markup, "unclosed <!DOCTYPE");
         return nullptr;
     }
-    if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), sc.state))
+    if (subset && !scan_internal_subset(sc.doc, subset + 1, sc.end - (subset + 1), sc.state)) {
         return nullptr;
+    }
     return sc.end;
 }
 
@@ -85,15 +93,18 @@ char *processing_instruction(scanner &sc, char *markup) {
     char *question = markup;
     for (;;) {
         question = static_cast<char *>(memchr(question, '?', sc.end - question));
-        if (!question)
-            break;
-        if (question + 1 == sc.end) {
-            if (!sc.end_stands_for_gt)
-                question = nullptr;
+        if (!question) {
             break;
         }
-        if (question[1] == '>')
+        if (question + 1 == sc.end) {
+            if (!sc.end_stands_for_gt) {
+                question = nullptr;
+            }
             break;
+        }
+        if (question[1] == '>') {
+            break;
+        }
         ++question;
     }
     if (!question) {
@@ -101,8 +112,9 @@ char *processing_instruction(scanner &sc, char *markup) {
         return nullptr;
     }
     // "<?>" has neither target nor content: there is nothing to record.
-    if (question > markup)
+    if (question > markup) {
         file_instruction(sc.doc, markup + 1, question - (markup + 1), sc.state.budget);
+    }
     return question + 1;
 }
 

@@ -12,8 +12,9 @@
 namespace {
 
 growing_text *block_of(parse_state &state, ezxml *element) {
-    if (state.count == 0)
+    if (state.count == 0) {
         return nullptr;
+    }
     // Only the current element's text ever grows, and it is the innermost
     // open element, so its block (if any) is the last one recorded.
     growing_text *top = &state.blocks[state.count - 1];
@@ -29,8 +30,9 @@ void remember_block(parse_state &state, ezxml *element, size_t capacity) {
         size_t more = state.capacity ? state.capacity * 2 : 16;
         auto *grown = static_cast<growing_text *>(
             budget_realloc(state.budget, state.blocks, more * sizeof(growing_text)));
-        if (!grown)
+        if (!grown) {
             return; // forgetting the spare room is harmless: it is only not used
+        }
         state.blocks = grown;
         state.capacity = more;
     }
@@ -39,13 +41,15 @@ void remember_block(parse_state &state, ezxml *element, size_t capacity) {
 
 // Gives the spare room of a block back once its text can no longer grow.
 void trim_block(ezxml *element, size_t length) {
-    if (char *exact = static_cast<char *>(realloc(element->text, length + 1)))
+    if (char *exact = static_cast<char *>(realloc(element->text, length + 1))) {
         element->text = exact;
+    }
 }
 
 void forget_block(parse_state &state, ezxml *element) {
-    if (block_of(state, element))
+    if (block_of(state, element)) {
         --state.count;
+    }
 }
 
 size_t grown_size(size_t have, size_t need) {
@@ -60,12 +64,14 @@ size_t grown_size(size_t have, size_t need) {
 bool append_to_roomy_block(ezxml *element, char *s, size_t length, parse_state &state) {
     growing_text *known = block_of(state, element);
     size_t old_length = state.current_length;
-    if (!known || !old_length || old_length + length >= known->capacity)
+    if (!known || !old_length || old_length + length >= known->capacity) {
         return false;
+    }
     char *to = element->text + old_length;
     if (length <= 16) {
-        for (size_t i = 0; i < length; ++i)
+        for (size_t i = 0; i < length; ++i) {
             to[i] = s[i];
+        }
     } else {
         memcpy(to, s, length);
     }
@@ -86,8 +92,9 @@ void take_as_text(ezxml *element, char *s, char *decoded, size_t added, parse_st
         element->flags &= ~EZXML_TEXT_OWNED;
     }
     element->text = decoded;
-    if (decoded != s)
+    if (decoded != s) {
         element->flags |= EZXML_TEXT_OWNED;
+    }
     state.current_length = added;
 }
 
@@ -105,10 +112,12 @@ bool append_to_text(ezxml *element, const char *decoded, size_t added, parse_sta
         size_t want = grown_size(have, need);
         text = static_cast<char *>(owned ? budget_realloc(state.budget, element->text, want)
                                          : budget_malloc(state.budget, want));
-        if (!text)
+        if (!text) {
             return false;
-        if (!owned)
+        }
+        if (!owned) {
             memcpy(text, element->text, old_length);
+        }
         remember_block(state, element, want);
     }
     memcpy(text + old_length, decoded, added + 1);
@@ -126,8 +135,9 @@ void start_state(parse_state &state, ezxml_document *doc, parse_budget *budget) 
     appends_start(&state.children, budget);
     entity_index_start(&state.entities, budget);
     default_index_start(&state.defaults, budget);
-    if (doc && doc->current && doc->current->text)
+    if (doc && doc->current && doc->current->text) {
         state.current_length = strlen(doc->current->text);
+    }
 }
 
 void finish_state(parse_state &state) {
@@ -154,8 +164,9 @@ ezxml *open_element(ezxml_document *doc, char *name, char **attributes, parse_st
     } else {
         element = appends_add_child(&state.children, parent, name, state.current_length,
                                     state.elements_left);
-        if (!element)
+        if (!element) {
             return nullptr;
+        }
     }
     element->attributes = attributes;
     doc->current = element;
@@ -172,8 +183,9 @@ ezxml *add_empty_element(ezxml_document *doc, char *name, char **attributes, par
     // unchanged; it never gets a text block or children of its own.
     ezxml *element =
         appends_add_child(&state.children, parent, name, state.current_length, state.elements_left);
-    if (element)
+    if (element) {
         element->attributes = attributes;
+    }
     return element;
 }
 
@@ -197,10 +209,12 @@ ezxml *close_element(ezxml_document *doc, char *name, char *position, parse_stat
 void append_run(ezxml_document *doc, char *s, size_t length, char mode, parse_state &state,
                 bool plain) {
     ezxml *element = doc->current;
-    if (!element || !element->name || length == 0)
+    if (!element || !element->name || length == 0) {
         return;
-    if (plain && append_to_roomy_block(element, s, length, state))
+    }
+    if (plain && append_to_roomy_block(element, s, length, state)) {
         return;
+    }
 
     s[length] = '\0';
     size_t added = length;
@@ -210,8 +224,9 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, parse_st
     if (budget_overrun_happened(state.budget)) {
         // Cut short by the document's budget: the run is lost, and with it
         // the parse.
-        if (decoded != s)
+        if (decoded != s) {
             free(decoded);
+        }
         state.out_of_memory = true;
         return;
     }
@@ -220,17 +235,20 @@ void append_run(ezxml_document *doc, char *s, size_t length, char mode, parse_st
         return;
     }
     bool appended = append_to_text(element, decoded, added, state);
-    if (decoded != s)
+    if (decoded != s) {
         free(decoded);
-    if (!appended)
+    }
+    if (!appended) {
         state.out_of_memory = true; // the element keeps the text it had; the run is lost
+    }
 }
 
 // The exported steps: each with a state of its own for the call.
 
 ezxml *ezxml_open_tag(ezxml_document *doc, char *name, char **attr) {
-    if (!doc || !doc->current)
+    if (!doc || !doc->current) {
         return nullptr;
+    }
     parse_state state;
     start_state(state, doc, nullptr);
     ezxml *element = open_element(doc, name, attr, state);
@@ -239,8 +257,9 @@ ezxml *ezxml_open_tag(ezxml_document *doc, char *name, char **attr) {
 }
 
 ezxml *ezxml_close_tag(ezxml_document *doc, char *name, char *position) {
-    if (!doc)
+    if (!doc) {
         return nullptr;
+    }
     parse_state state;
     start_state(state, doc, nullptr);
     ezxml *error = close_element(doc, name, position, state);
@@ -249,8 +268,9 @@ ezxml *ezxml_close_tag(ezxml_document *doc, char *name, char *position) {
 }
 
 ezxml *ezxml_char_content(ezxml_document *doc, char *s, size_t len, char mode) {
-    if (!doc)
+    if (!doc) {
         return nullptr;
+    }
     ezxml *element = doc->current;
     if (s && element && element->name && len) {
         // A caller's run may hold a NUL of its own, which ends it; the parse
@@ -259,12 +279,13 @@ ezxml *ezxml_char_content(ezxml_document *doc, char *s, size_t len, char mode) {
         size_t length = strlen(s);
         parse_state state;
         start_state(state, doc, nullptr);
-        if (length > 0)
+        if (length > 0) {
             append_run(doc, s, length, mode, state);
-        else if (element->text[0] == '\0')
+        } else if (element->text[0] == '\0') {
             take_as_text(element, s, s, 0, state); // as an empty run decodes
-        else
+        } else {
             append_to_text(element, s, 0, state);
+        }
         finish_state(state);
     }
     return doc->current;

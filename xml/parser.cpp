@@ -16,30 +16,38 @@ using namespace scanning;
 // when the parse has ended with an error.
 char *markup_item(scanner &sc, char *markup) {
     bool full = sc.kinds == markup_kinds::full;
-    if (markup < sc.end && is_name_start(*markup))
+    if (markup < sc.end && is_name_start(*markup)) {
         return start_tag(sc, markup);
-    if (markup < sc.end && *markup == '/')
+    }
+    if (markup < sc.end && *markup == '/') {
         return closing_tag(sc, markup);
-    if (starts_with(markup, sc.end, "!--"))
+    }
+    if (starts_with(markup, sc.end, "!--")) {
         return comment(sc, markup);
-    if (full && starts_with(markup, sc.end, "![CDATA["))
+    }
+    if (full && starts_with(markup, sc.end, "![CDATA[")) {
         return cdata_section(sc, markup);
-    if (full && starts_with(markup, sc.end, "!DOCTYPE"))
+    }
+    if (full && starts_with(markup, sc.end, "!DOCTYPE")) {
         return doctype(sc, markup);
-    if (full && markup < sc.end && *markup == '?')
+    }
+    if (full && markup < sc.end && *markup == '?') {
         return processing_instruction(sc, markup);
+    }
     ezxml_err(sc.doc, markup, "unexpected <");
     return nullptr;
 }
 
 void end_checks(scanner &sc) {
     ezxml *open = sc.doc->current;
-    if (!open)
+    if (!open) {
         return;
-    if (open->name)
+    }
+    if (open->name) {
         ezxml_err(sc.doc, sc.last_item, "unclosed tag <%s>", open->name);
-    else
+    } else {
         ezxml_err(sc.doc, sc.last_item, "root tag missing");
+    }
 }
 
 // The '<' that ends the text run at p (null when none comes before end),
@@ -48,8 +56,9 @@ void end_checks(scanner &sc) {
 char *find_text_end(char *p, char *end, bool *plain) {
     char *q = find_any(p, end, text_stops);
     *plain = q < end && *q == '<';
-    if (*plain)
+    if (*plain) {
         return q;
+    }
     return static_cast<char *>(memchr(q, '<', static_cast<size_t>(end - q)));
 }
 
@@ -58,16 +67,19 @@ void scan_markup(scanner &sc, char *lt) {
     for (;;) {
         sc.last_item = lt + 1;
         char *p = markup_item(sc, lt + 1);
-        if (!p || budget_ran_out(sc, sc.last_item))
+        if (!p || budget_ran_out(sc, sc.last_item)) {
             return;
+        }
 
         // After the markup: overwrite its last character and look at what
         // follows, a further markup item or a text run up to the next '<'.
-        if (p >= sc.end)
+        if (p >= sc.end) {
             return end_checks(sc);
+        }
         *p++ = '\0';
-        if (p == sc.end)
+        if (p == sc.end) {
             return end_checks(sc);
+        }
         if (*p == '<') {
             lt = p;
             continue;
@@ -75,15 +87,17 @@ void scan_markup(scanner &sc, char *lt) {
         sc.last_item = p;
         bool plain;
         lt = find_text_end(p, sc.end, &plain);
-        if (!lt)
+        if (!lt) {
             return end_checks(sc); // text behind the last markup is dropped
+        }
         append_run(sc.doc, p, lt - p, '&', sc.state, plain);
         if (sc.state.out_of_memory) {
             fail_out_of_memory(sc, p);
             return;
         }
-        if (budget_ran_out(sc, p))
+        if (budget_ran_out(sc, p)) {
             return;
+        }
     }
 }
 
@@ -91,18 +105,22 @@ void scan_markup(scanner &sc, char *lt) {
 
 ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budget) {
     parse_budget unlimited = document_budget(len, no_memory_limit);
-    if (!budget)
+    if (!budget) {
         budget = &unlimited;
+    }
     auto *doc = reinterpret_cast<ezxml_document *>(ezxml_new(nullptr));
-    if (!doc)
+    if (!doc) {
         return nullptr;
+    }
     doc->source = s;
     // The record and the entity list that ezxml_new made.
     if (!budget_charge(budget, allocation_cost(sizeof(record_header) + sizeof(ezxml_document)) +
-                                   allocation_cost(default_entity_pointers * sizeof(char *))))
+                                   allocation_cost(default_entity_pointers * sizeof(char *)))) {
         return ezxml_err(doc, nullptr, "%s", budget_overrun_message(budget));
-    if (!s || len == 0)
+    }
+    if (!s || len == 0) {
         return ezxml_err(doc, nullptr, "root tag missing");
+    }
 
     bool marked_utf16 = static_cast<unsigned char>(s[0]) >= 0xFE;
     doc->utf8_copy = utf16_to_utf8(&s, &len, budget);
@@ -114,8 +132,9 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budge
     doc->work_end = s + len;
     // UTF-16 input holding nothing but its byte order mark is as empty as an
     // empty input, and has no last byte to save.
-    if (len == 0)
+    if (len == 0) {
         return ezxml_err(doc, nullptr, "root tag missing");
+    }
 
     char *last = s + len - 1;
     unsigned char saved_last = static_cast<unsigned char>(*last);
@@ -132,10 +151,11 @@ ezxml *parse_buffer(char *s, size_t len, markup_kinds kinds, parse_budget *budge
     sc.kinds = kinds;
     sc.last_item = s;
 
-    if (char *lt = static_cast<char *>(memchr(s, '<', sc.end - s)))
+    if (char *lt = static_cast<char *>(memchr(s, '<', sc.end - s))) {
         scan_markup(sc, lt);
-    else
+    } else {
         ezxml_err(doc, sc.end, "root tag missing");
+    }
     finish_state(sc.state);
     return &doc->root;
 }

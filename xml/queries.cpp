@@ -9,58 +9,73 @@
 #include "xml/ezxml.h"
 
 extern "C" ezxml *ezxml_child(ezxml *xml, const char *name) {
-    if (!xml)
+    if (!xml) {
         return nullptr;
+    }
     ezxml *entry = xml->child;
-    while (entry && !names_equal(entry->name, name))
+    while (entry && !names_equal(entry->name, name)) {
         entry = entry->sibling;
+    }
     return entry;
 }
 
 extern "C" ezxml *ezxml_idx(ezxml *xml, int idx) {
-    if (idx < 0)
+    if (idx < 0) {
         return nullptr;
-    for (; xml && idx > 0; --idx)
+    }
+    for (; xml && idx > 0; --idx) {
         xml = xml->next;
+    }
     return xml;
 }
 
 extern "C" const char *ezxml_attr(ezxml *xml, const char *attr) {
-    if (!xml || !xml->attributes || !attr)
+    if (!xml || !xml->attributes || !attr) {
         return nullptr;
+    }
     char **own = xml->attributes;
-    for (size_t i = 0; own[i]; i += 2)
-        if (strcmp(own[i], attr) == 0)
+    for (size_t i = 0; own[i]; i += 2) {
+        if (strcmp(own[i], attr) == 0) {
             return own[i + 1];
+        }
+    }
 
     // An element without a name matches no declaration.
-    if (!xml->name)
+    if (!xml->name) {
         return nullptr;
+    }
     char ***defaults = document_of(xml)->default_attributes;
-    if (!defaults)
+    if (!defaults) {
         return nullptr;
+    }
     size_t i = 0;
-    while (defaults[i] && strcmp(defaults[i][0], xml->name) != 0)
+    while (defaults[i] && strcmp(defaults[i][0], xml->name) != 0) {
         ++i;
+    }
     char **declared = defaults[i];
-    if (!declared)
+    if (!declared) {
         return nullptr;
-    for (size_t j = 1; declared[j]; j += 3)
-        if (strcmp(declared[j], attr) == 0)
+    }
+    for (size_t j = 1; declared[j]; j += 3) {
+        if (strcmp(declared[j], attr) == 0) {
             return declared[j + 1];
+        }
+    }
     return nullptr;
 }
 
 extern "C" ezxml *ezxml_vget(ezxml *xml, va_list ap) {
     while (xml) {
         const char *name = va_arg(ap, const char *);
-        if (!name || !*name)
+        if (!name || !*name) {
             return xml;
+        }
         int idx = va_arg(ap, int);
         xml = ezxml_child(xml, name);
         // A negative index asks for the first of that name and ends the path.
-        if (idx < 0)
+        if (idx < 0) {
             return xml;
+        }
         xml = ezxml_idx(xml, idx);
     }
     return nullptr;
@@ -76,20 +91,25 @@ extern "C" ezxml *ezxml_get(ezxml *xml, ...) {
 
 extern "C" const char **ezxml_pi(ezxml *xml, const char *target) {
     const char **none = const_cast<const char **>(EZXML_NIL);
-    if (!xml || !target)
+    if (!xml || !target) {
         return none;
+    }
     char ***instructions = document_of(xml)->instructions;
-    if (!instructions)
+    if (!instructions) {
         return none;
-    for (size_t i = 0; instructions[i]; ++i)
-        if (strcmp(instructions[i][0], target) == 0)
+    }
+    for (size_t i = 0; instructions[i]; ++i) {
+        if (strcmp(instructions[i][0], target) == 0) {
             return const_cast<const char **>(instructions[i] + 1);
+        }
+    }
     return none;
 }
 
 extern "C" const char *ezxml_error(ezxml *xml) {
-    if (!xml)
+    if (!xml) {
         return "";
+    }
     return document_of(xml)->error_text;
 }
 
@@ -100,14 +120,16 @@ namespace {
 // length, never up to a terminator.
 int line_of(const ezxml_document *doc, const char *position) {
     const char *start = doc->work_start;
-    if (!start || !position || position <= start)
+    if (!start || !position || position <= start) {
         return 1;
+    }
     const char *end = doc->work_end && position > doc->work_end ? doc->work_end : position;
     size_t lines = 1;
     for (const char *p = start; p < end;) {
         const void *lf = memchr(p, '\n', static_cast<size_t>(end - p));
-        if (!lf)
+        if (!lf) {
             break;
+        }
         ++lines;
         p = static_cast<const char *>(lf) + 1;
     }
@@ -117,8 +139,9 @@ int line_of(const ezxml_document *doc, const char *position) {
 } // namespace
 
 extern "C" ezxml *ezxml_err(ezxml_document *doc, char *position, const char *format, ...) {
-    if (!doc)
+    if (!doc) {
         return nullptr;
+    }
     char *text = doc->error_text;
     // The prefix and the caller's message are formatted one after the other
     // into the bounded buffer: the caller's format is never cut, so no

@@ -73,8 +73,9 @@ inline char *find_any_bytewise(char *p, char *end, char_class stops) {
         // Four bytes a step; the NUL at end stops every step in time, so
         // nothing past end is read.
         for (;;) {
-            if (at(0))
+            if (at(0)) {
                 break;
+            }
             if (at(1)) {
                 p += 1;
                 break;
@@ -89,8 +90,9 @@ inline char *find_any_bytewise(char *p, char *end, char_class stops) {
             }
             p += 4;
         }
-        if (*p || p >= end)
+        if (*p || p >= end) {
             return p;
+        }
         ++p;
     }
 }
@@ -118,10 +120,12 @@ consteval vector_scan::byte_list listed_members(uint32_t stops) {
         listed.range_exact = true;
     }
     for (int c = 1; c < 256; ++c) {
-        if (!in(c) || listed.in_range(static_cast<unsigned char>(c)))
+        if (!in(c) || listed.in_range(static_cast<unsigned char>(c))) {
             continue;
-        if (listed.count == vector_scan::byte_list::most)
+        }
+        if (listed.count == vector_scan::byte_list::most) {
             return {}; // not listed
+        }
         listed.members[listed.count++] = static_cast<unsigned char>(c);
     }
     return listed;
@@ -129,9 +133,11 @@ consteval vector_scan::byte_list listed_members(uint32_t stops) {
 
 consteval stop_class_lists make_stop_class_lists() {
     stop_class_lists lists{};
-    for (int bit = 0; bit < 32; ++bit)
-        if (cc_stop_classes & (1u << bit))
+    for (int bit = 0; bit < 32; ++bit) {
+        if (cc_stop_classes & (1u << bit)) {
             lists.of[bit] = listed_members(1u << bit);
+        }
+    }
     return lists;
 }
 
@@ -144,8 +150,9 @@ inline constexpr stop_class_lists stop_lists = make_stop_class_lists();
 [[gnu::always_inline]] inline char *find_any(char *p, char *end, char_class stops) {
     assert((stops & ~cc_stop_classes) == 0 && (stops & (stops - 1)) == 0 && *end == '\0');
     auto member = [stops](char c) { return c != '\0' && is(c, stops); };
-    if (vector_scan::search_blocks(&p, end, stop_lists.of[__builtin_ctz(stops)], member))
+    if (vector_scan::search_blocks(&p, end, stop_lists.of[__builtin_ctz(stops)], member)) {
         return p;
+    }
     return find_any_bytewise(p, end, stops);
 }
 
@@ -153,8 +160,9 @@ inline constexpr stop_class_lists stop_lists = make_stop_class_lists();
 // the class; end at the latest, since NUL belongs to no class of members.
 inline char *skip_all(char *p, char_class members) {
     assert((members & cc_stop_classes) == 0);
-    while (is(*p, members))
+    while (is(*p, members)) {
         ++p;
+    }
     return p;
 }
 
@@ -180,8 +188,9 @@ inline char *fail_out_of_memory(scanner &sc, char *position) {
 // or a reference left as written need not have failed the step at hand);
 // if so, records the error that ends the parse.
 inline bool budget_ran_out(scanner &sc, char *position) {
-    if (!budget_overrun_happened(sc.state.budget))
+    if (!budget_overrun_happened(sc.state.budget)) {
         return false;
+    }
     ezxml_err(sc.doc, position, "%s", budget_overrun_message(sc.state.budget));
     return true;
 }

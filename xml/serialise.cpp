@@ -29,25 +29,30 @@ size_t round_up_to_step(size_t n) {
 // cost linear time. False when no memory can be had.
 bool reserve(Output out, size_t room) {
     size_t needed = *out.length + room;
-    if (needed < *out.length)
+    if (needed < *out.length) {
         return false;
-    if (needed <= *out.capacity && *out.buffer)
+    }
+    if (needed <= *out.capacity && *out.buffer) {
         return true;
+    }
     size_t capacity = *out.capacity + *out.capacity / 2;
-    if (capacity < needed)
+    if (capacity < needed) {
         capacity = needed;
+    }
     capacity = round_up_to_step(capacity);
     char *grown = static_cast<char *>(realloc(*out.buffer, capacity));
-    if (!grown)
+    if (!grown) {
         return false;
+    }
     *out.buffer = grown;
     *out.capacity = capacity;
     return true;
 }
 
 void append(Output out, const char *bytes, size_t n) {
-    if (!reserve(out, n + 1))
+    if (!reserve(out, n + 1)) {
         return;
+    }
     memcpy(*out.buffer + *out.length, bytes, n);
     *out.length += n;
     (*out.buffer)[*out.length] = '\0';
@@ -74,15 +79,18 @@ void append_attribute(Output out, const char *name, const char *value) {
 
 // The declared defaults for element name, or null.
 char **defaults_for(char ***table, const char *name, const default_index *index) {
-    if (!name)
+    if (!name) {
         return nullptr;
+    }
     if (index) {
         ptrdiff_t number = default_index_list(index, table, name);
         return number < 0 ? nullptr : table[number];
     }
-    for (size_t i = 0; table && table[i]; ++i)
-        if (strcmp(table[i][0], name) == 0)
+    for (size_t i = 0; table && table[i]; ++i) {
+        if (strcmp(table[i][0], name) == 0) {
             return table[i];
+        }
+    }
     return nullptr;
 }
 
@@ -90,9 +98,11 @@ char **defaults_for(char ***table, const char *name, const default_index *index)
 // stand every `stride` slots from `first`: the slow answer, for when a name
 // set ran out of memory.
 bool occurs_before(char **list, size_t first, size_t stride, size_t count, const char *name) {
-    for (size_t i = 0; i < count; ++i)
-        if (strcmp(list[first + i * stride], name) == 0)
+    for (size_t i = 0; i < count; ++i) {
+        if (strcmp(list[first + i * stride], name) == 0) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -107,10 +117,12 @@ void append_attributes(Output out, ezxml *e, char ***defaults, const default_ind
     for (; own && own[2 * own_count]; ++own_count) {
         const char *name = own[2 * own_count];
         int added = name_set_add(&own_names, name);
-        if (added < 0)
+        if (added < 0) {
             added = !occurs_before(own, 0, 2, own_count, name);
-        if (added)
+        }
+        if (added) {
             append_attribute(out, name, own[2 * own_count + 1] ? own[2 * own_count + 1] : "");
+        }
     }
 
     if (char **declared = defaults_for(defaults, e->name, index)) {
@@ -120,13 +132,16 @@ void append_attributes(Output out, ezxml *e, char ***defaults, const default_ind
             const char *name = declared[1 + 3 * k];
             const char *value = declared[2 + 3 * k];
             int first = name_set_add(&declared_names, name);
-            if (first < 0)
+            if (first < 0) {
                 first = !occurs_before(declared, 1, 3, k, name);
+            }
             int carried = name_set_contains(&own_names, name);
-            if (carried < 0)
+            if (carried < 0) {
                 carried = occurs_before(own, 0, 2, own_count, name);
-            if (first && value && !carried)
+            }
+            if (first && value && !carried) {
                 append_attribute(out, name, value);
+            }
         }
         name_set_release(&declared_names);
     }
@@ -169,10 +184,11 @@ void save_position(level_positions &levels, size_t position) {
             levels.capacity = more;
         }
     }
-    if (levels.unsaved == 0 && levels.count < levels.capacity)
+    if (levels.unsaved == 0 && levels.count < levels.capacity) {
         levels.items[levels.count++] = position;
-    else
+    } else {
         ++levels.unsaved;
+    }
 }
 
 size_t restore_position(level_positions &levels, const char *text, size_t offset) {
@@ -184,28 +200,34 @@ size_t restore_position(level_positions &levels, const char *text, size_t offset
 }
 
 void append_instructions(Output out, char ***table, char skipped_position, bool before_root) {
-    if (!table)
+    if (!table) {
         return;
+    }
     for (size_t i = 0; table[i]; ++i) {
         char **entry = table[i];
         size_t count = 0;
-        while (entry[count + 1])
+        while (entry[count + 1]) {
             ++count;
+        }
         const char *positions = entry[count + 2];
         for (size_t k = 0; k < count; ++k) {
-            if (positions && positions[k] == skipped_position)
+            if (positions && positions[k] == skipped_position) {
                 continue;
+            }
             const char *content = entry[k + 1];
-            if (!before_root)
+            if (!before_root) {
                 append(out, "\n");
+            }
             append(out, "<?");
             append(out, entry[0]);
-            if (*content)
+            if (*content) {
                 append(out, " ");
+            }
             append(out, content);
             append(out, "?>");
-            if (before_root)
+            if (before_root) {
                 append(out, "\n");
+            }
         }
     }
 }
@@ -217,11 +239,13 @@ extern "C" char *ezxml_ampencode(const char *s, size_t len, char **dst, size_t *
     Output out{dst, dlen, max};
     for (size_t i = 0; i < len; ++i) {
         // Room for the longest escape and the NUL behind it.
-        if (!reserve(out, 10))
+        if (!reserve(out, 10)) {
             break;
+        }
         char c = s[i];
-        if (!c)
+        if (!c) {
             break;
+        }
         const char *escape = nullptr;
         switch (c) {
         case '&':
@@ -273,8 +297,9 @@ extern "C" char *ezxml_ampencode(const char *s, size_t len, char **dst, size_t *
 extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, size_t start,
                                char ***attr) {
     Output out{s, len, max};
-    if (!xml || !s || !len || !max)
+    if (!xml || !s || !len || !max) {
         return s ? *s : nullptr;
+    }
 
     // The walk keeps, for the level it is on, the text of the elements'
     // parent and the position in it up to which that text has been written.
@@ -290,10 +315,12 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
     default_index declarations{};
     const default_index *lookup = nullptr;
     size_t declared_elements = 0;
-    while (attr && attr[declared_elements] && declared_elements <= 16)
+    while (attr && attr[declared_elements] && declared_elements <= 16) {
         ++declared_elements;
-    if (declared_elements > 16 && default_index_update(&declarations, attr, -1))
+    }
+    if (declared_elements > 16 && default_index_update(&declarations, attr, -1)) {
         lookup = &declarations;
+    }
     for (;;) {
         // The parent's text up to this element, then its start tag. The
         // parent's text goes on from the element's offset, or from the
@@ -325,8 +352,9 @@ extern "C" char *ezxml_toxml_r(ezxml *xml, char **s, size_t *len, size_t *max, s
             append(out, "</");
             append(out, name_of(e));
             append(out, ">\n");
-            if (e->ordered)
+            if (e->ordered) {
                 break;
+            }
             append_escaped(out, text + position, SIZE_MAX, text_mode);
             if (depth == 0) {
                 free(above.items);
@@ -346,8 +374,9 @@ extern "C" char *ezxml_toxml(ezxml *xml) {
     size_t length = 0;
     size_t capacity = growth_step;
     char *buffer = static_cast<char *>(malloc(capacity));
-    if (!buffer)
+    if (!buffer) {
         return nullptr;
+    }
     buffer[0] = '\0';
     if (!xml || !xml->name) {
         char *fitted = static_cast<char *>(realloc(buffer, 1));
@@ -358,8 +387,9 @@ extern "C" char *ezxml_toxml(ezxml *xml) {
     ezxml_document *doc = document_of(xml);
     ezxml *parent = xml->parent;
     ezxml *ordered = xml->ordered;
-    if (!parent)
+    if (!parent) {
         append_instructions(out, doc->instructions, '>', true);
+    }
 
     // Written on its own: without the parent's text around it and without
     // the elements that follow it.
@@ -369,8 +399,9 @@ extern "C" char *ezxml_toxml(ezxml *xml) {
     xml->parent = parent;
     xml->ordered = ordered;
 
-    if (!parent)
+    if (!parent) {
         append_instructions(out, doc->instructions, '<', false);
+    }
 
     char *fitted = static_cast<char *>(realloc(buffer, length + 1));
     return fitted ? fitted : buffer;

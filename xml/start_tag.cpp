@@ -20,33 +20,39 @@ struct declared_list {
 
 declared_list declared_attributes(scanner &sc, const char *element) {
     char ***table = sc.doc->default_attributes;
-    if (!table[0])
+    if (!table[0]) {
         return {}; // nothing declared (the usual case): no index to consult
+    }
     default_index *index = &sc.state.defaults;
     if (default_index_update(index, table, -1)) {
         ptrdiff_t number = default_index_list(index, table, element);
         return number < 0 ? declared_list{} : declared_list{table[number], number};
     }
-    for (ptrdiff_t i = 0; table[i]; ++i)
-        if (strcmp(table[i][0], element) == 0)
+    for (ptrdiff_t i = 0; table[i]; ++i) {
+        if (strcmp(table[i][0], element) == 0) {
             return {table[i], i};
+        }
+    }
     return {};
 }
 
 // How the value of an attribute is normalised: the first character of its
 // declared type marker, or ' ' (CDATA) when it was not declared.
 char value_mode(scanner &sc, const declared_list &declared, const char *attribute) {
-    if (!declared.list)
+    if (!declared.list) {
         return ' ';
+    }
     const default_index *index = &sc.state.defaults;
     if (!index->unusable && static_cast<size_t>(declared.number) < index->known_lists) {
         ptrdiff_t t = default_index_triple(index, sc.doc->default_attributes,
                                            static_cast<size_t>(declared.number), attribute);
         return t < 0 ? ' ' : declared.list[1 + 3 * t + 2][0];
     }
-    for (char **triple = declared.list + 1; *triple; triple += 3)
-        if (strcmp(triple[0], attribute) == 0)
+    for (char **triple = declared.list + 1; *triple; triple += 3) {
+        if (strcmp(triple[0], attribute) == 0) {
             return triple[2][0];
+        }
+    }
     return ' ';
 }
 
@@ -62,8 +68,9 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_builder &attr
     size_t k = attrs.count - 1;
 
     p = find_any(p, sc.end, attribute_name_ends);
-    if (p == sc.end || *p == '/' || *p == '>')
+    if (p == sc.end || *p == '/' || *p == '>') {
         return p; // an empty value; the name is ended by what ends the tag
+    }
 
     *p++ = '\0';
     p = skip_all(p, before_value);
@@ -83,8 +90,9 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_builder &attr
             close = plain ? stop : nullptr;
             p = stop;
         }
-        if (!plain)
+        if (!plain) {
             close = static_cast<char *>(memchr(p, quote, sc.end - p));
+        }
         if (!close) {
             attrs.release();
             ezxml_err(sc.doc, markup, "missing %c", quote);
@@ -98,14 +106,16 @@ char *read_attribute(scanner &sc, char *markup, char *p, attribute_builder &attr
                                        value_mode(sc, declared, name), &sc.state.entities,
                                        sc.state.budget, &decoded_length);
             if (budget_overrun_happened(sc.state.budget)) { // cut short: the parse ends
-                if (decoded != value)
+                if (decoded != value) {
                     free(decoded);
+                }
                 attrs.release();
                 return fail_out_of_memory(sc, markup);
             }
             attrs.list[2 * k + 1] = decoded;
-            if (decoded != value)
+            if (decoded != value) {
                 attrs.owners[k] = pair_owns_copied_value;
+            }
         } else {
             attrs.list[2 * k + 1] = value;
         }
@@ -123,8 +133,9 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
         ezxml_err(sc.doc, markup, "missing >");
         return nullptr;
     }
-    if (p < sc.end && !empty)
+    if (p < sc.end && !empty) {
         *p = '\0'; // also ends the name when nothing followed it
+    }
     char **list = attrs.take();
     if (!list) {
         attrs.release();
@@ -146,8 +157,9 @@ char *finish_start_tag(scanner &sc, char *markup, char *name, char *p, attribute
         ezxml_free_attr(list);
         return fail_out_of_memory(sc, markup);
     }
-    if (empty)
+    if (empty) {
         close_element(sc.doc, name, p, sc.state);
+    }
     return p;
 }
 
@@ -160,19 +172,22 @@ char *start_tag(scanner &sc, char *markup) {
     }
     char *name = markup;
     char *p = find_any(markup, sc.end, tag_name_ends);
-    while (p < sc.end && is_space(*p))
+    while (p < sc.end && is_space(*p)) {
         *p++ = '\0';
+    }
 
     attribute_builder attrs;
     attrs.budget = sc.state.budget;
     if (sc.kinds == markup_kinds::full) {
         declared_list declared;
-        if (p < sc.end && *p != '/' && *p != '>')
+        if (p < sc.end && *p != '/' && *p != '>') {
             declared = declared_attributes(sc, name);
+        }
         while (p < sc.end && *p != '/' && *p != '>') {
             p = read_attribute(sc, markup, p, attrs, declared);
-            if (!p)
+            if (!p) {
                 return nullptr;
+            }
         }
     }
 

@@ -29,8 +29,9 @@ namespace {
 // Frees a table of heap arrays (default attributes, instructions), unless it
 // is the shared empty list, which is never freed.
 void free_table_array(char ***table) {
-    if (table && table != reinterpret_cast<char ***>(EZXML_NIL))
+    if (table && table != reinterpret_cast<char ***>(EZXML_NIL)) {
         free(table);
+    }
 }
 
 // Strings a parsed document allocated itself lie outside its work area. A
@@ -43,10 +44,12 @@ bool allocated_by_parse(const ezxml_document *doc, const char *s) {
 // Frees what one element owns and the record itself.
 void free_element(ezxml *e) {
     ezxml_free_attr(e->attributes);
-    if (e->flags & EZXML_TEXT_OWNED)
+    if (e->flags & EZXML_TEXT_OWNED) {
         free(e->text);
-    if (e->flags & EZXML_NAME_OWNED)
+    }
+    if (e->flags & EZXML_NAME_OWNED) {
         free(e->name);
+    }
     free_record(e);
 }
 
@@ -60,16 +63,19 @@ void free_element(ezxml *e) {
 bool subtree_contains(const ezxml *top, const ezxml *target) {
     const ezxml *e = top;
     for (;;) {
-        if (e == target)
+        if (e == target) {
             return true;
+        }
         if (e->child) {
             e = e->child;
             continue;
         }
-        while (e != top && !e->ordered)
+        while (e != top && !e->ordered) {
             e = e->parent;
-        if (e == top)
+        }
+        if (e == top) {
             return false;
+        }
         e = e->ordered;
     }
 }
@@ -95,8 +101,9 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
         p->child = x;
     } else {
         ezxml *at = head;
-        while (at->ordered && at->ordered->offset <= o)
+        while (at->ordered && at->ordered->offset <= o) {
             at = at->ordered;
+        }
         x->ordered = at->ordered;
         at->ordered = x;
     }
@@ -105,16 +112,18 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
     // the first-of-each-name chain, which starts at the old first child.
     ezxml *sibling_start = head;
     ezxml **link = &sibling_start;
-    while (*link && !names_equal((*link)->name, x->name))
+    while (*link && !names_equal((*link)->name, x->name)) {
         link = &(*link)->sibling;
+    }
     ezxml *first = *link;
 
     if (first && first->offset <= o) {
         // Not the first of its name: behind every same-name child whose
         // offset is at most o, matching its place in document order.
         ezxml *at = first;
-        while (at->next && at->next->offset <= o)
+        while (at->next && at->next->offset <= o) {
             at = at->next;
+        }
         x->next = at->next;
         at->next = x;
         return x;
@@ -122,8 +131,9 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
 
     // x becomes the first of its name; the former first leaves the chain.
     x->next = first;
-    if (first)
+    if (first) {
         *link = first->sibling;
+    }
 
     if (new_head || !sibling_start) {
         // The chain always starts at the parent's first child, now x.
@@ -134,8 +144,9 @@ ezxml *link_child(ezxml *x, ezxml *p, size_t o) {
     // first; behind it, x goes in front of the first entry with a greater
     // offset, which keeps a chain built by insertion in document order.
     ezxml *at = sibling_start;
-    while (at->sibling && at->sibling->offset <= o)
+    while (at->sibling && at->sibling->offset <= o) {
         at = at->sibling;
+    }
     x->sibling = at->sibling;
     at->sibling = x;
     return x;
@@ -160,8 +171,9 @@ void unlink_child(ezxml *xml) {
         // parent's first child may change under it.
         ezxml *sibling_start = p->child;
         ezxml **link = &sibling_start;
-        while (*link && !names_equal((*link)->name, xml->name))
+        while (*link && !names_equal((*link)->name, xml->name)) {
             link = &(*link)->sibling;
+        }
         ezxml *first = *link;
         if (first == xml) {
             // Its same-name successor, if any, takes its place on the chain.
@@ -173,16 +185,19 @@ void unlink_child(ezxml *xml) {
             }
         } else if (first) {
             ezxml *same = first;
-            while (same->next && same->next != xml)
+            while (same->next && same->next != xml) {
                 same = same->next;
-            if (same->next == xml)
+            }
+            if (same->next == xml) {
                 same->next = successor;
+            }
         }
 
-        if (before)
+        if (before) {
             before->ordered = xml->ordered;
-        else
+        } else {
             p->child = xml->ordered;
+        }
 
         // The chain must start at the parent's first child. Only a cut of
         // the first child can change that; the new first child is the first
@@ -192,10 +207,12 @@ void unlink_child(ezxml *xml) {
         ezxml *head = p->child;
         if (head && sibling_start != head) {
             ezxml **to_head = &sibling_start;
-            while (*to_head && *to_head != head)
+            while (*to_head && *to_head != head) {
                 to_head = &(*to_head)->sibling;
-            if (*to_head)
+            }
+            if (*to_head) {
                 *to_head = head->sibling;
+            }
             head->sibling = sibling_start;
         }
     }
@@ -205,8 +222,9 @@ void unlink_child(ezxml *xml) {
 
 void free_subtree(ezxml *xml) {
     assert(!record_linked(xml)); // a root, or cut out
-    if (!xml->parent)
+    if (!xml->parent) {
         release_document_tables(reinterpret_cast<ezxml_document *>(xml));
+    }
 
     // Depth-first without a stack: before an element's children are freed,
     // the first child is unhooked and its `ordered` link turned to point
@@ -232,20 +250,25 @@ void release_document_tables(ezxml_document *doc) {
     if (char **entities = doc->entities) {
         // The first five pairs are the built-in entities.
         size_t i = 0;
-        while (i < 10 && entities[i])
+        while (i < 10 && entities[i]) {
             ++i;
-        for (; entities[i]; i += 2)
-            if (allocated_by_parse(doc, entities[i + 1]))
+        }
+        for (; entities[i]; i += 2) {
+            if (allocated_by_parse(doc, entities[i + 1])) {
                 free(entities[i + 1]);
+            }
+        }
         free(entities);
     }
 
     if (char ***defaults = doc->default_attributes) {
         for (size_t i = 0; defaults[i]; ++i) {
             char **list = defaults[i];
-            for (size_t j = 1; list[j]; j += 3)
-                if (allocated_by_parse(doc, list[j + 1]))
+            for (size_t j = 1; list[j]; j += 3) {
+                if (allocated_by_parse(doc, list[j + 1])) {
                     free(list[j + 1]);
+                }
+            }
             free(list);
         }
         free_table_array(defaults);
@@ -255,16 +278,18 @@ void release_document_tables(ezxml_document *doc) {
         for (size_t i = 0; instructions[i]; ++i) {
             char **entry = instructions[i];
             size_t j = 1;
-            while (entry[j])
+            while (entry[j]) {
                 ++j;
+            }
             free(entry[j + 1]); // the position string
             free(entry);
         }
         free_table_array(instructions);
     }
 
-    if (doc->source_length == static_cast<size_t>(-1))
+    if (doc->source_length == static_cast<size_t>(-1)) {
         free(doc->source);
+    }
     free(doc->utf8_copy);
     doc->entities = nullptr;
     doc->default_attributes = reinterpret_cast<char ***>(EZXML_NIL);
@@ -277,8 +302,9 @@ void release_document_tables(ezxml_document *doc) {
 
 extern "C" ezxml *ezxml_new(const char *name) {
     auto *doc = static_cast<ezxml_document *>(new_record(sizeof(ezxml_document)));
-    if (!doc)
+    if (!doc) {
         return nullptr;
+    }
     doc->entities = static_cast<char **>(malloc(sizeof default_entities));
     if (!doc->entities) {
         free_record(doc);
@@ -297,11 +323,13 @@ extern "C" ezxml *ezxml_new(const char *name) {
 
 extern "C" ezxml *ezxml_add_child(ezxml *xml, const char *name, size_t off) {
     // Only a document's root may be unnamed.
-    if (!xml || !name)
+    if (!xml || !name) {
         return nullptr;
+    }
     auto *child = static_cast<ezxml *>(new_record(sizeof(ezxml)));
-    if (!child)
+    if (!child) {
         return nullptr;
+    }
     child->name = const_cast<char *>(name);
     child->attributes = EZXML_NIL;
     child->text = empty_text();
@@ -309,28 +337,34 @@ extern "C" ezxml *ezxml_add_child(ezxml *xml, const char *name, size_t off) {
 }
 
 extern "C" ezxml *ezxml_insert(ezxml *xml, ezxml *dest, size_t off) {
-    if (!xml || !dest)
+    if (!xml || !dest) {
         return nullptr;
+    }
     // Linking an element below itself would make the tree a cycle.
-    if (subtree_contains(xml, dest))
+    if (subtree_contains(xml, dest)) {
         return nullptr;
+    }
     if (!xml->parent) {
         // The root of another document: a fragment built apart. Only a named
         // one whose tree points into no buffer of its document's own can
         // become somebody's child; its document's tables go now, since as a
         // child it is never freed as a document.
         auto *fragment = reinterpret_cast<ezxml_document *>(xml);
-        if (!xml->name || fragment->utf8_copy || fragment->source_length == static_cast<size_t>(-1))
+        if (!xml->name || fragment->utf8_copy ||
+            fragment->source_length == static_cast<size_t>(-1)) {
             return nullptr;
+        }
         // It goes into a document's tree: climbing from dest through linked
         // elements (whose parents are sure to exist) must end at a root.
         // Below a piece cut out, whose former parents may be gone or may lie
         // in the fragment itself, it could close a loop of parent links.
         const ezxml *top = dest;
-        while (record_linked(top))
+        while (record_linked(top)) {
             top = top->parent;
-        if (top->parent)
+        }
+        if (top->parent) {
             return nullptr;
+        }
         release_document_tables(fragment);
     } else if (record_linked(xml)) {
         // An element still standing in a tree is taken out of it first, so
@@ -342,34 +376,40 @@ extern "C" ezxml *ezxml_insert(ezxml *xml, ezxml *dest, size_t off) {
 }
 
 extern "C" ezxml *ezxml_cut(ezxml *xml) {
-    if (!xml)
+    if (!xml) {
         return nullptr;
+    }
     unlink_child(xml);
     return xml;
 }
 
 extern "C" void ezxml_free(ezxml *xml) {
-    if (xml)
+    if (xml) {
         free_subtree(xml);
+    }
 }
 
 extern "C" ezxml *ezxml_set_txt(ezxml *xml, const char *txt) {
-    if (!xml || !txt)
+    if (!xml || !txt) {
         return nullptr;
+    }
     // Setting the text an element already holds changes nothing; freeing it
     // first would leave the element pointing at released memory.
-    if (txt == xml->text)
+    if (txt == xml->text) {
         return xml;
-    if (xml->flags & EZXML_TEXT_OWNED)
+    }
+    if (xml->flags & EZXML_TEXT_OWNED) {
         free(xml->text);
+    }
     xml->text = const_cast<char *>(txt);
     xml->flags &= static_cast<uint16_t>(~EZXML_TEXT_OWNED);
     return xml;
 }
 
 extern "C" ezxml *ezxml_set_flag(ezxml *xml, unsigned flag) {
-    if (!xml)
+    if (!xml) {
         return nullptr;
+    }
     xml->flags |= static_cast<uint16_t>(flag);
     return xml;
 }

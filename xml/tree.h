@@ -64,10 +64,11 @@ inline void append_in_order(ezxml *p, ezxml *last, ezxml *x, size_t offset) {
     x->offset = offset;
     x->parent = p;
     set_record_linked(x, true);
-    if (last)
+    if (last) {
         last->ordered = x;
-    else
+    } else {
         p->child = x;
+    }
 }
 
 // x, just appended, goes behind the last child of its name.
@@ -81,8 +82,9 @@ inline void append_same_name(ezxml *last_of_name, ezxml *x) {
 // of the first-of-each-name chain (none when x is the first child).
 inline void append_first_of_name(ezxml *last_entry, ezxml *x) {
     assert(!last_entry || (last_entry->parent == x->parent && !last_entry->sibling));
-    if (last_entry)
+    if (last_entry) {
         last_entry->sibling = x;
+    }
 }
 
 // Drops x's place on the name chains, for a caller that links the whole

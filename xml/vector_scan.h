@@ -51,22 +51,30 @@ template <typename Vector, typename Equal, typename Either>
 [[gnu::always_inline]] inline Vector matches(Vector bytes, Vector range, const byte_list &set,
                                              Equal equal, Either either) {
     Vector hit = range;
-    if (set.count > 0)
+    if (set.count > 0) {
         hit = either(hit, equal(bytes, set.members[0]));
-    if (set.count > 1)
+    }
+    if (set.count > 1) {
         hit = either(hit, equal(bytes, set.members[1]));
-    if (set.count > 2)
+    }
+    if (set.count > 2) {
         hit = either(hit, equal(bytes, set.members[2]));
-    if (set.count > 3)
+    }
+    if (set.count > 3) {
         hit = either(hit, equal(bytes, set.members[3]));
-    if (set.count > 4)
+    }
+    if (set.count > 4) {
         hit = either(hit, equal(bytes, set.members[4]));
-    if (set.count > 5)
+    }
+    if (set.count > 5) {
         hit = either(hit, equal(bytes, set.members[5]));
-    if (set.count > 6)
+    }
+    if (set.count > 6) {
         hit = either(hit, equal(bytes, set.members[6]));
-    if (set.count > 7)
+    }
+    if (set.count > 7) {
         hit = either(hit, equal(bytes, set.members[7]));
+    }
     return hit;
 }
 static_assert(byte_list::most == 8, "matches() compares up to eight members");
@@ -104,9 +112,10 @@ inline constexpr bool available = true;
 [[gnu::always_inline]] inline ptrdiff_t first_taken(const char *p, const byte_list &set) {
     uint8x16_t bytes = vld1q_u8(reinterpret_cast<const uint8_t *>(p));
     uint8x16_t low = vdupq_n_u8(0);
-    if (set.has_range())
+    if (set.has_range()) {
         low = vcleq_u8(vsubq_u8(bytes, vdupq_n_u8(set.range_first)),
                        vdupq_n_u8(static_cast<uint8_t>(set.range_last - set.range_first)));
+    }
     uint8x16_t hit = matches(
         bytes, low, set, [](uint8x16_t b, unsigned char c) { return vceqq_u8(b, vdupq_n_u8(c)); },
         [](uint8x16_t x, uint8x16_t y) { return vorrq_u8(x, y); });
@@ -127,8 +136,9 @@ template <typename Member>
 [[gnu::always_inline]] inline bool search_blocks(char **p, const char *end, const byte_list &set,
                                                  Member is_member) {
 #if defined(__SSE2__) || defined(__ARM_NEON)
-    if (!set.listed())
+    if (!set.listed()) {
         return false;
+    }
     char *q = *p;
     while (end - q >= block) {
         ptrdiff_t at = first_taken(q, set);
@@ -137,8 +147,7 @@ template <typename Member>
             continue;
         }
         q += at;
-        if (set.range_exact || !set.in_range(static_cast<unsigned char>(*q)) ||
-            is_member(*q)) {
+        if (set.range_exact || !set.in_range(static_cast<unsigned char>(*q)) || is_member(*q)) {
             *p = q;
             return true;
         }

@@ -37,8 +37,9 @@ struct EntityList {
     }
     void build() {
         slots.clear();
-        for (std::string &s : strings)
+        for (std::string &s : strings) {
             slots.push_back(s.data());
+        }
         slots.push_back(nullptr);
     }
     char **list() { return slots.data(); }
@@ -64,8 +65,9 @@ Decoded decode(const std::string &input, char mode, char **list) {
     buffer.push_back('\0');
     char *result = ezxml_decode(buffer.data(), list, mode);
     Decoded d{result, result != buffer.data()};
-    if (d.moved)
+    if (d.moved) {
         std::free(result);
+    }
     return d;
 }
 
@@ -105,8 +107,9 @@ TEST(CharacterReferences, DecimalAndHexadecimal) {
 
 TEST(CharacterReferences, InvalidOnesStayAsWritten) {
     for (const char *text :
-         {"&#X42;", "&#0;", "&#x0;", "&#;", "&#x;", "&#65 ", "&#x41", "&#", "&#65x;", "&#abc;"})
+         {"&#X42;", "&#0;", "&#x0;", "&#;", "&#x;", "&#65 ", "&#x41", "&#", "&#65x;", "&#abc;"}) {
         EXPECT_EQ(decode_text(text), text);
+    }
     // A valid reference after a failed one is still decoded.
     EXPECT_EQ(decode_text("&#;&#65;"), "&#;A");
 }
@@ -141,8 +144,9 @@ TEST(CharacterReferences, NegativeValuesNeverWriteAZeroByte) {
         char *result = ezxml_decode(buffer.data(), entities.list(), '&');
         EXPECT_STREQ(result, text);
         EXPECT_EQ(std::strlen(result), std::strlen(text));
-        if (result != buffer.data())
+        if (result != buffer.data()) {
             std::free(result);
+        }
     }
 }
 
@@ -266,8 +270,9 @@ TEST(Entities, DocumentListDecodesAsAnEqualListOfOtherStrings) {
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
         std::string input;
-        for (size_t n = random() % 8; n > 0; --n)
+        for (size_t n = random() % 8; n > 0; --n) {
             input += pieces[random() % std::size(pieces)];
+        }
         for (char mode : {'&', ' ', '*', '%', 'x'}) {
             Decoded fast = decode(input, mode, own);
             Decoded searched = decode(input, mode, equal.list());
@@ -312,8 +317,9 @@ EntityList laughs(const std::string &leaf) {
     entities.add("lol0;", leaf);
     for (int level = 1; level <= 9; ++level) {
         std::string text;
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < 10; ++i) {
             text += "&lol" + std::to_string(level - 1) + ";";
+        }
         entities.add("lol" + std::to_string(level) + ";", text);
     }
     return entities;
@@ -355,8 +361,9 @@ TEST(ExpansionLimit, ExpansionWithinTheBoundIsComplete) {
     EXPECT_EQ(d.text, std::string(allowance - 100, 'b'));
     // The bound grows with the input.
     std::string input;
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < 2000; ++i) {
         input += "&lt;";
+    }
     EXPECT_EQ(decode(input, '&', entities.list()).text, std::string(2000, '<'));
 }
 
@@ -397,8 +404,9 @@ TEST(EntityGuard, EndsOnAListThatAlreadyHoldsACycle) {
 TEST(EntityGuard, LongChain) {
     EntityList entities = predefined();
     entities.add("e0;", "&top;");
-    for (int i = 1; i < 5000; ++i)
+    for (int i = 1; i < 5000; ++i) {
         entities.add("e" + std::to_string(i) + ";", "-&e" + std::to_string(i - 1) + ";-");
+    }
     char top[] = "top;";
     char other[] = "other;";
     EXPECT_EQ(ezxml_ent_ok(top, const_cast<char *>("&e4999;"), entities.list()), 0);
@@ -437,8 +445,9 @@ TEST(HostileText, RandomReferencesStayWithinTheirBufferAndBound) {
     size_t moved = 0;
     for (int round = 0; round < 5000; ++round) {
         std::string input;
-        for (size_t n = below(30); n; --n)
+        for (size_t n = below(30); n; --n) {
             input += pieces[below(std::size(pieces))];
+        }
         char mode = "&c *%x"[below(6)];
         SCOPED_TRACE(input + " in mode " + mode);
         // The exact bytes and a guard behind the terminator.
@@ -486,8 +495,9 @@ TEST(DocumentBudget, LongEntityReferencedOnceExpandsInFull) {
 
 TEST(DocumentBudget, EntityOfManyPredefinedReferencesExpandsInFull) {
     std::string references;
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 1500; ++i) {
         references += "&lt;";
+    }
     parsed_document d("<!DOCTYPE r [" + entity_declaration("lts", references) +
                       "]><r a='&lts;'>&lts;</r>");
     ASSERT_EQ(d.error(), "");
@@ -500,8 +510,9 @@ TEST(DocumentBudget, EntityOfManyPredefinedReferencesExpandsInFull) {
 std::string reference_bomb(const std::string &element) {
     std::string text =
         "<!DOCTYPE r [" + entity_declaration("big", std::string(8000, 'x')) + "]><r>";
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 20000; ++i) {
         text += element.empty() ? "&big;" : "<" + element + ">&big;</" + element + ">";
+    }
     return text + "</r>";
 }
 
@@ -521,8 +532,9 @@ TEST(DocumentBudget, IsSharedByEveryTextOfTheDocument) {
     // they spent no more than the budget.
     size_t expanded = 0, whole = 0;
     for (ezxml *t = ezxml_child(d.root, "t"); t; t = t->next) {
-        if (std::strlen(t->text) == 8000)
+        if (std::strlen(t->text) == 8000) {
             ++whole;
+        }
         expanded += std::strlen(t->text);
     }
     EXPECT_EQ(expanded, whole * 8000);
@@ -538,21 +550,24 @@ TEST(DocumentBudget, AttributeValuesDefaultsAndEntityValuesSpendItToo) {
     const std::string dtd_head =
         "<!DOCTYPE r [" + entity_declaration("big", std::string(8000, 'x'));
     std::string values = dtd_head + "]><r>";
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 400; ++i) {
         values += "<v a='&big;'/>";
+    }
     parsed_document attributes(values + "</r>");
     EXPECT_EQ(attributes.error(), "[error near line 1]: " + budget_error);
     EXPECT_EQ(check_tree(attributes.root), "");
 
     std::string defaults = dtd_head;
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 400; ++i) {
         defaults += "<!ATTLIST e" + std::to_string(i) + " a CDATA '&big;'>";
+    }
     parsed_document declared(defaults + "]><r/>");
     EXPECT_EQ(declared.error(), "[error near line 1]: " + budget_error);
 
     std::string parameters = "<!DOCTYPE r [<!ENTITY % p '" + std::string(8000, 'x') + "'>";
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 400; ++i) {
         parameters += "<!ENTITY e" + std::to_string(i) + " '%p;'>";
+    }
     parsed_document entity_values(parameters + "]><r/>");
     EXPECT_EQ(entity_values.error(), "[error near line 1]: " + budget_error);
 
@@ -568,8 +583,9 @@ TEST(DocumentBudget, GrowsWithTheDocument) {
     // fixed allowance.
     std::string text = "<!DOCTYPE r [" + entity_declaration("e", std::string(23, 'e')) + "]><r>";
     size_t references = 2 * document_allowance / 24;
-    for (size_t i = 0; i < references; ++i)
+    for (size_t i = 0; i < references; ++i) {
         text += "&e;";
+    }
     parsed_document d(text + "</r>");
     ASSERT_EQ(d.error(), "");
     EXPECT_EQ(std::strlen(d.root->text), references * 23);

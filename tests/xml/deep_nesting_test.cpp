@@ -18,25 +18,29 @@ constexpr size_t million = 1000000;
 std::string nested(size_t depth, const std::string &open_text, const std::string &close_text) {
     std::string text;
     text.reserve(depth * (7 + open_text.size() + close_text.size()));
-    for (size_t i = 0; i < depth; ++i)
+    for (size_t i = 0; i < depth; ++i) {
         text += "<a>" + open_text;
-    for (size_t i = 0; i < depth; ++i)
+    }
+    for (size_t i = 0; i < depth; ++i) {
         text += close_text + "</a>";
+    }
     return text;
 }
 
 size_t depth_of(const ezxml *root) {
     size_t depth = 0;
-    for (const ezxml *e = root; e; e = e->child)
+    for (const ezxml *e = root; e; e = e->child) {
         ++depth;
+    }
     return depth;
 }
 
 size_t count_of(std::string_view haystack, std::string_view needle) {
     size_t n = 0;
     for (size_t at = haystack.find(needle); at != haystack.npos;
-         at = haystack.find(needle, at + needle.size()))
+         at = haystack.find(needle, at + needle.size())) {
         ++n;
+    }
     return n;
 }
 

@@ -24,8 +24,9 @@ using Triples = std::vector<Triple>;
 // The declared entities behind the five that every document starts with.
 Entities declared_entities(const ezxml_document *doc) {
     Entities out;
-    for (size_t i = 10; doc->entities[i]; i += 2)
+    for (size_t i = 10; doc->entities[i]; i += 2) {
         out.emplace_back(doc->entities[i], doc->entities[i + 1]);
+    }
     return out;
 }
 
@@ -33,13 +34,15 @@ Entities declared_entities(const ezxml_document *doc) {
 std::optional<Triples> declared_defaults(const ezxml_document *doc, const std::string &element) {
     for (char ***table = doc->default_attributes; *table; ++table) {
         char **list = *table;
-        if (element != list[0])
+        if (element != list[0]) {
             continue;
+        }
         Triples out;
-        for (size_t j = 1; list[j]; j += 3)
+        for (size_t j = 1; list[j]; j += 3) {
             out.emplace_back(list[j],
                              list[j + 1] ? std::optional<std::string>(list[j + 1]) : std::nullopt,
                              list[j + 2]);
+        }
         return out;
     }
     return std::nullopt;
@@ -47,8 +50,9 @@ std::optional<Triples> declared_defaults(const ezxml_document *doc, const std::s
 
 size_t table_size(char ***table) {
     size_t n = 0;
-    while (table[n])
+    while (table[n]) {
         ++n;
+    }
     return n;
 }
 
@@ -57,12 +61,14 @@ std::pair<std::vector<std::string>, std::string> instructions(const ezxml_docume
                                                               const std::string &target) {
     for (char ***table = doc->instructions; *table; ++table) {
         char **entry = *table;
-        if (target != entry[0])
+        if (target != entry[0]) {
             continue;
+        }
         std::vector<std::string> contents;
         size_t k = 1;
-        for (; entry[k]; ++k)
+        for (; entry[k]; ++k) {
             contents.push_back(entry[k]);
+        }
         return {contents, entry[k + 1]};
     }
     return {};
@@ -158,10 +164,11 @@ TEST(EntityDeclarations, NamesRunningToTheEndOfTheSubsetDeclareNothing) {
         Subset s(text);
         EXPECT_EQ(s.result, 1) << text;
         EXPECT_EQ(s.buffer.back(), '\0') << text; // only the subset's own terminator written
-        if (std::string(text) == "<!ENTITY e '")
+        if (std::string(text) == "<!ENTITY e '") {
             EXPECT_EQ(declared_entities(s.doc), (Entities{{"e;", ""}}));
-        else
+        } else {
             EXPECT_TRUE(declared_entities(s.doc).empty()) << text;
+        }
     }
 }
 
@@ -204,8 +211,9 @@ TEST(EntityDeclarations, AReferenceToANameWithAnInnerSemicolonReplacesUpToItsFir
     char text[] = "[&a;b;]";
     char *decoded = ezxml_decode(text, s.doc->entities, '&');
     EXPECT_STREQ(decoded, "[Xb;]");
-    if (decoded != text)
+    if (decoded != text) {
         free(decoded);
+    }
 }
 
 TEST(EntityDeclarations, ScanningStopsAtTheCircularOne) {
@@ -238,8 +246,9 @@ TEST(EntityDeclarations, FirstDeclarationOfANameWins) {
     char text[] = "&e;&lt;";
     char *decoded = ezxml_decode(text, s.doc->entities, '&');
     EXPECT_STREQ(decoded, "one<");
-    if (decoded != text)
+    if (decoded != text) {
         std::free(decoded);
+    }
 }
 
 TEST(EntityDeclarations, ParameterEntityBillionLaughsStaysSmall) {
@@ -247,8 +256,9 @@ TEST(EntityDeclarations, ParameterEntityBillionLaughsStaysSmall) {
     for (int i = 1; i <= 9; ++i) {
         std::string below = "%l" + std::to_string(i - 1) + ";";
         std::string text;
-        for (int k = 0; k < 10; ++k)
+        for (int k = 0; k < 10; ++k) {
             text += below;
+        }
         subset += "<!ENTITY % l" + std::to_string(i) + " '" + text + "'>";
     }
     subset += "<!ENTITY e '%l9;'>";
@@ -512,8 +522,9 @@ TEST(ParsedDocuments, BillionLaughsEndsWithTheBudgetErrorAndStaysSmall) {
     for (int i = 1; i <= 9; ++i) {
         std::string below = i == 1 ? "&lol;" : "&lol" + std::to_string(i - 1) + ";";
         text += " <!ENTITY lol" + std::to_string(i) + " \"";
-        for (int k = 0; k < 10; ++k)
+        for (int k = 0; k < 10; ++k) {
             text += below;
+        }
         text += "\">\n";
     }
     text += "]>\n<lolz>&lol9;</lolz>";
@@ -528,8 +539,9 @@ TEST(ParsedDocuments, BillionLaughsEndsWithTheBudgetErrorAndStaysSmall) {
     // Many elements each with the reference: the budget is the document's,
     // so the first of them already spends it, and the parse ends there.
     std::string many = text.substr(0, text.find("<lolz>")) + "<lolz>";
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 50; ++i) {
         many += "<l>&lol9;</l>";
+    }
     many += "</lolz>";
     parsed_document m(many);
     EXPECT_EQ(m.error(), message(14, "entity expansion exceeds the document's budget"));

@@ -24,22 +24,25 @@ char *lit(const char *s) {
 
 std::vector<ezxml *> ordered_children(ezxml *parent) {
     std::vector<ezxml *> out;
-    for (ezxml *c = parent->child; c; c = c->ordered)
+    for (ezxml *c = parent->child; c; c = c->ordered) {
         out.push_back(c);
+    }
     return out;
 }
 
 std::vector<ezxml *> same_name(ezxml *first) {
     std::vector<ezxml *> out;
-    for (; first; first = first->next)
+    for (; first; first = first->next) {
         out.push_back(first);
+    }
     return out;
 }
 
 std::vector<std::string> sibling_names(ezxml *parent) {
     std::vector<std::string> out;
-    for (ezxml *c = parent->child; c; c = c->sibling)
+    for (ezxml *c = parent->child; c; c = c->sibling) {
         out.push_back(c->name);
+    }
     return out;
 }
 
@@ -190,14 +193,16 @@ TEST_F(Cut, LastChild) {
 }
 
 TEST_F(Cut, EveryChildInTurnFromTheFront) {
-    for (ezxml *x : {a0, b1, a2, c3, b4})
+    for (ezxml *x : {a0, b1, a2, c3, b4}) {
         cut_and_free(x);
+    }
     EXPECT_EQ(root->child, nullptr);
 }
 
 TEST_F(Cut, EveryChildInTurnFromTheBack) {
-    for (ezxml *x : {b4, c3, a2, b1, a0})
+    for (ezxml *x : {b4, c3, a2, b1, a0}) {
         cut_and_free(x);
+    }
     EXPECT_EQ(root->child, nullptr);
 }
 
@@ -431,8 +436,9 @@ TEST(OwnedName, ChildNameHandedOverIsFreed) {
 std::string ownership_of(ezxml *e) {
     char **list = e->attributes;
     size_t i = 0;
-    while (list[i])
+    while (list[i]) {
         i += 2;
+    }
     return list[i + 1];
 }
 
@@ -654,16 +660,19 @@ TEST(SetAttr, NullNameIsRefused) {
 TEST(SetAttr, ManyPairsGrowOneAtATime) {
     ezxml *root = ezxml_new("r");
     std::vector<std::string> names;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 200; ++i) {
         names.push_back("n" + std::to_string(i));
+    }
     for (int i = 0; i < 200; ++i) {
         ezxml_set_flag(root, EZXML_ARGS_OWNED);
         ezxml_set_attr(root, strdup(names[i].c_str()), strdup(names[i].c_str()));
     }
-    for (int i = 0; i < 200; i += 2)
+    for (int i = 0; i < 200; i += 2) {
         ezxml_set_attr(root, names[i].c_str(), nullptr);
-    for (int i = 0; i < 200; ++i)
+    }
+    for (int i = 0; i < 200; ++i) {
         EXPECT_EQ(ezxml_attr(root, names[i].c_str()) != nullptr, i % 2 == 1) << i;
+    }
     EXPECT_EQ(ownership_of(root), std::string(100, '\xC0'));
     ezxml_free(root);
 }
@@ -810,8 +819,9 @@ TEST(Free, CutElementFreedAfterItsDocument) {
 // in an order unrelated to the order they were parsed in.
 TEST(Free, ParsedElementsCutAndFreedInAnyOrder) {
     std::string text = "<r>";
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 5000; ++i) {
         text += "<e n=\"" + std::to_string(i) + "\"><f/></e>";
+    }
     text += "</r>";
     std::vector<char> buffer(text.begin(), text.end());
     ezxml *root = ezxml_parse_str(buffer.data(), buffer.size());
@@ -821,8 +831,9 @@ TEST(Free, ParsedElementsCutAndFreedInAnyOrder) {
     int i = 0;
     for (ezxml *e = ezxml_child(root, "e"); e;) {
         ezxml *next = e->next;
-        if (i++ % 7 == 3)
+        if (i++ % 7 == 3) {
             cut.push_back(ezxml_cut(e));
+        }
         e = next;
     }
     ASSERT_EQ(cut.size(), 714u);
@@ -834,10 +845,12 @@ TEST(Free, ParsedElementsCutAndFreedInAnyOrder) {
     }
 
     ezxml *other = ezxml_new("o");
-    for (size_t k = 0; k < 100; ++k)
+    for (size_t k = 0; k < 100; ++k) {
         ASSERT_EQ(ezxml_insert(cut[k], other, 0), cut[k]);
-    for (size_t k = 100; k < 400; ++k)
+    }
+    for (size_t k = 100; k < 400; ++k) {
         ezxml_free(cut[k]);
+    }
     ezxml_free(root);
     for (size_t k = 400; k < cut.size(); ++k) {
         EXPECT_STREQ(cut[k]->name, "e");
@@ -856,8 +869,9 @@ TEST(Depth, MillionDeepChainIsBuiltCheckedCutAndFreed) {
     for (int i = 0; i < 1000000; ++i) {
         e = ezxml_add_child(e, "d", 0);
         ASSERT_NE(e, nullptr);
-        if (i == 500000)
+        if (i == 500000) {
             half = e;
+        }
     }
     EXPECT_EQ(check_chains(root), "");
     ASSERT_EQ(ezxml_cut(half), half);
@@ -869,12 +883,14 @@ TEST(Depth, MillionDeepChainIsBuiltCheckedCutAndFreed) {
 TEST(Breadth, ManyChildrenOfOneParentStayWhole) {
     ezxml *root = ezxml_new("r");
     const char *names[] = {"a", "b", "c"};
-    for (size_t i = 0; i < 3000; ++i)
+    for (size_t i = 0; i < 3000; ++i) {
         ezxml_add_child(root, names[i % 3], i / 2);
+    }
     EXPECT_EQ(check_chains(root), "");
     size_t count = 0;
-    for (ezxml *a = ezxml_child(root, "a"); a; a = a->next)
+    for (ezxml *a = ezxml_child(root, "a"); a; a = a->next) {
         ++count;
+    }
     EXPECT_EQ(count, 1000u);
     ezxml_free(root);
 }

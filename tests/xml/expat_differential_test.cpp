@@ -32,8 +32,9 @@ class generator {
 
     std::string document() {
         std::string out;
-        if (!plain && chance(4))
+        if (!plain && chance(4)) {
             out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+        }
         out += misc();
         element(out, 0);
         out += misc();
@@ -52,8 +53,9 @@ class generator {
 
     std::string misc() {
         std::string out;
-        for (size_t i = below(3); i > 0; --i)
+        for (size_t i = below(3); i > 0; --i) {
             out += chance(2) ? std::string("\n") : comment();
+        }
         return out;
     }
 
@@ -61,8 +63,9 @@ class generator {
         static const std::string first = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
         static const std::string rest = first + "0123456789.-";
         std::string out(1, first[below(first.size())]);
-        for (size_t i = below(8); i > 0; --i)
+        for (size_t i = below(8); i > 0; --i) {
             out += rest[below(rest.size())];
+        }
         return out;
     }
 
@@ -104,10 +107,12 @@ class generator {
         static const std::vector<std::string> pieces = {
             "v", "value", " ", "  ",       "\t",           "\n",  ">",  "=",
             "/", "]",     "?", "\xC3\xA9", "\xE2\x82\xAC", "1.5", "a b"};
-        if (chance(4))
+        if (chance(4)) {
             return reference();
-        if (chance(8))
+        }
+        if (chance(8)) {
             return quote == '"' ? "'" : "\"";
+        }
         return pick(pieces);
     }
 
@@ -118,21 +123,25 @@ class generator {
 
     std::string comment() {
         std::string body;
-        for (size_t i = below(4); i > 0; --i)
+        for (size_t i = below(4); i > 0; --i) {
             body += pick(std::vector<std::string>{"note", " ", "<tag>", "&amp;", "a-b", "\n"});
+        }
         return "<!--" + body + "-->";
     }
 
     std::string cdata() {
         std::string body;
-        for (size_t i = below(5); i > 0; --i)
+        for (size_t i = below(5); i > 0; --i) {
             body += pick(std::vector<std::string>{"<b>", "&amp;", "]", "]]", "x", " ", "\n", ">",
                                                   "&#65;", "\xC3\xA9"});
+        }
         // Never "]]>" inside: a ']' run must not be followed by '>'.
-        for (size_t at = body.find("]>"); at != std::string::npos; at = body.find("]>"))
+        for (size_t at = body.find("]>"); at != std::string::npos; at = body.find("]>")) {
             body.insert(at + 1, "x");
-        if (!body.empty() && body.back() == ']')
+        }
+        if (!body.empty() && body.back() == ']') {
             body += "x";
+        }
         return "<![CDATA[" + body + "]]>";
     }
 
@@ -143,25 +152,31 @@ class generator {
         for (size_t i = plain ? 0 : below(depth == 0 ? 3 : 5); i > 0; --i) {
             std::string attribute = name();
             bool repeated = false;
-            for (const auto &u : used)
+            for (const auto &u : used) {
                 repeated |= u == attribute;
-            if (repeated)
+            }
+            if (repeated) {
                 continue;
+            }
             used.push_back(attribute);
             char quote = chance(2) ? '"' : '\'';
             out += blank() + attribute;
-            if (chance(4))
+            if (chance(4)) {
                 out += blank();
+            }
             out += "=";
-            if (chance(4))
+            if (chance(4)) {
                 out += blank();
+            }
             out += quote;
-            for (size_t k = below(5); k > 0; --k)
+            for (size_t k = below(5); k > 0; --k) {
                 out += value_piece(quote);
+            }
             out += quote;
         }
-        if (chance(5))
+        if (chance(5)) {
             out += blank();
+        }
         if (chance(6)) {
             out += "/>";
             return;
@@ -170,16 +185,17 @@ class generator {
         size_t items = below(depth < 5 ? 8 : 4);
         for (size_t i = 0; i < items; ++i) {
             size_t kind = below(10);
-            if (kind < 4)
+            if (kind < 4) {
                 out += text_piece();
-            else if (kind < 7 && depth < 6)
+            } else if (kind < 7 && depth < 6) {
                 element(out, depth + 1);
-            else if (kind == 7 && !plain)
+            } else if (kind == 7 && !plain) {
                 out += cdata();
-            else if (kind == 8)
+            } else if (kind == 8) {
                 out += comment();
-            else
+            } else {
                 out += reference();
+            }
         }
         out += "</" + tag + (chance(6) ? blank() : "") + ">";
     }
@@ -196,8 +212,9 @@ void XMLCALL on_start(void *data, const XML_Char *name, const XML_Char **attribu
     auto *r = static_cast<expat_reading *>(data);
     element_record e;
     e.name = name;
-    for (const XML_Char **a = attributes; *a; a += 2)
+    for (const XML_Char **a = attributes; *a; a += 2) {
         e.attributes.emplace_back(a[0], a[1]);
+    }
     r->open.push_back(r->elements.size());
     r->elements.push_back(std::move(e));
 }
@@ -208,8 +225,9 @@ void XMLCALL on_end(void *data, const XML_Char *) {
 
 void XMLCALL on_text(void *data, const XML_Char *s, int length) {
     auto *r = static_cast<expat_reading *>(data);
-    if (!r->open.empty())
+    if (!r->open.empty()) {
         r->elements[r->open.back()].text.append(s, static_cast<size_t>(length));
+    }
 }
 
 bool read_with_expat(const std::string &text, std::vector<element_record> &out,
@@ -220,8 +238,9 @@ bool read_with_expat(const std::string &text, std::vector<element_record> &out,
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
     bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), 1) == XML_STATUS_OK;
-    if (!ok)
+    if (!ok) {
         error = XML_ErrorString(XML_GetErrorCode(parser));
+    }
     XML_ParserFree(parser);
     out = std::move(reading.elements);
     return ok;
@@ -237,23 +256,27 @@ std::vector<element_record> records_of(const ezxml *root) {
         pending.pop_back();
         element_record r;
         r.name = e->name;
-        for (char **a = e->attributes; *a; a += 2)
+        for (char **a = e->attributes; *a; a += 2) {
             r.attributes.emplace_back(a[0], a[1]);
+        }
         r.text = e->text;
         out.push_back(std::move(r));
         std::vector<const ezxml *> children;
-        for (const ezxml *c = e->child; c; c = c->ordered)
+        for (const ezxml *c = e->child; c; c = c->ordered) {
             children.push_back(c);
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
+        }
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
             pending.push_back(*it);
+        }
     }
     return out;
 }
 
 std::string show(const element_record &e) {
     std::string out = "<" + e.name;
-    for (const auto &[n, v] : e.attributes)
+    for (const auto &[n, v] : e.attributes) {
         out += " " + n + "=[" + v + "]";
+    }
     return out + "> text=[" + e.text + "]";
 }
 
@@ -301,8 +324,9 @@ TEST(ExpatDifferential, TagsOnlyDocumentsReadAlike) {
         ASSERT_EQ(p.error(), "") << "seed " << seed << ":\n" << text;
         std::vector<element_record> got = records_of(p.root);
         ASSERT_EQ(got.size(), expected.size()) << text;
-        for (size_t i = 0; i < got.size(); ++i)
+        for (size_t i = 0; i < got.size(); ++i) {
             ASSERT_EQ(show(got[i]), show(expected[i])) << "seed " << seed << ":\n" << text;
+        }
         ++compared;
     }
     EXPECT_EQ(compared, documents);

@@ -47,8 +47,9 @@ ezxml_document *as_document(ezxml *root) {
 std::string document_of_size(size_t size) {
     const std::string head = "<doc>", tail = "</doc>";
     std::string padding;
-    for (size_t i = 0; padding.size() < size - head.size() - tail.size(); ++i)
+    for (size_t i = 0; padding.size() < size - head.size() - tail.size(); ++i) {
         padding += static_cast<char>('a' + i % 26);
+    }
     return head + padding + tail;
 }
 
@@ -142,8 +143,9 @@ struct pipe_feed {
             size_t done = 0;
             while (done < content.size()) {
                 ssize_t n = write(fds[1], content.data() + done, content.size() - done);
-                if (n <= 0)
+                if (n <= 0) {
                     break;
+                }
                 done += static_cast<size_t>(n);
             }
             close(fds[1]);

@@ -49,8 +49,9 @@ void check_every_failure(const std::string &text, parser_kind kind) {
         for (long n = 0; n <= needed; ++n) {
             std::vector<char> buffer(text.begin(), text.end());
             ezxml *root = parse_failing(buffer, n, once, kind);
-            if (!root)
+            if (!root) {
                 continue; // the document record itself could not be made
+            }
             std::string error = ezxml_error(root);
             EXPECT_EQ(check_tree(root), "") << "after " << n << " allocations";
             if (error.empty()) {
@@ -104,11 +105,13 @@ TEST(OutOfMemory, TagsOnlyParserFailsCleanly) {
 TEST(OutOfMemory, ManyAttributesAndLongTextFailCleanly) {
 #if ALLOCATOR_REPLACED
     std::string text = "<r";
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         text += " a" + std::to_string(i) + "='v'";
+    }
     text += ">";
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         text += "run" + std::to_string(i) + "<c/>";
+    }
     text += "</r>";
     check_every_failure(text, parser_kind::full);
 #else

@@ -17,8 +17,9 @@ namespace {
 std::string ownership_of(const ezxml *e) {
     char **a = e->attributes;
     size_t n = 0;
-    while (a[n])
+    while (a[n]) {
         n += 2;
+    }
     return a[n + 1];
 }
 
@@ -102,8 +103,9 @@ TEST(ParseElements, ClosingTagMayHoldWhiteSpaceBeforeItsEnd) {
 
 TEST(ParseElements, ManySiblingsKeepOrderAndOffsets) {
     std::string text = "<r>";
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < 2000; ++i) {
         text += "t<e" + std::to_string(i % 3) + "/>";
+    }
     text += "</r>";
     parsed_document p(text);
     ASSERT_EQ(p.error(), "");
@@ -167,17 +169,21 @@ TEST(ParseElements, ChildrenOfFewAndManyNamesLinkAsAddedOneByOne) {
             EXPECT_EQ(a, nullptr);
             EXPECT_EQ(b, nullptr);
             std::string parsed_firsts, built_firsts;
-            for (a = parsed->child; a; a = a->sibling)
+            for (a = parsed->child; a; a = a->sibling) {
                 parsed_firsts += std::string(a->name) + " ";
-            for (b = built->child; b; b = b->sibling)
+            }
+            for (b = built->child; b; b = b->sibling) {
                 built_firsts += std::string(b->name) + " ";
+            }
             EXPECT_EQ(parsed_firsts, built_firsts) << names;
             for (a = parsed->child, b = built->child; a && b; a = a->sibling, b = b->sibling) {
                 size_t parsed_count = 0, built_count = 0;
-                for (const ezxml *e = a; e; e = e->next)
+                for (const ezxml *e = a; e; e = e->next) {
                     ++parsed_count;
-                for (const ezxml *e = b; e; e = e->next)
+                }
+                for (const ezxml *e = b; e; e = e->next) {
                     ++built_count;
+                }
                 EXPECT_EQ(parsed_count, built_count) << a->name;
             }
         }
@@ -261,8 +267,9 @@ TEST(ParseAttributes, RepeatedNameIsKeptTwiceAndFirstWins) {
 
 TEST(ParseAttributes, ManyAttributesOnOneTag) {
     std::string text = "<a";
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 5000; ++i) {
         text += " n" + std::to_string(i) + "='" + (i % 7 == 0 ? "&gt;" : "v") + "'";
+    }
     text += "/>";
     parsed_document p(text);
     ASSERT_EQ(p.error(), "");

@@ -240,8 +240,9 @@ std::string hostile_document(std::mt19937 &random) {
                                                     "<1"};
     std::string out;
     size_t count = std::uniform_int_distribution<size_t>(0, 40)(random);
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         out += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(random)];
+    }
     return out;
 }
 
@@ -250,16 +251,20 @@ std::string hostile_document(std::mt19937 &random) {
 // form or was closed all the way to its root.
 std::string unsound(const std::string &text, parser_kind kind) {
     parsed_document p(text, kind);
-    if (!p.root)
+    if (!p.root) {
         return "no document";
+    }
     std::string chains = check_tree(p.root);
-    if (!chains.empty())
+    if (!chains.empty()) {
         return "chains: " + chains;
+    }
     std::string error = p.error();
-    if (error.size() >= 128)
+    if (error.size() >= 128) {
         return "error too long: " + error;
-    if (!error.empty())
+    }
+    if (!error.empty()) {
         return error.rfind("[error near line ", 0) == 0 ? "" : "error of another form: " + error;
+    }
     return p.doc()->current == nullptr ? "" : "no error, yet an element is left open";
 }
 

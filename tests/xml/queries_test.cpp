@@ -23,8 +23,9 @@ char *lit(const char *s) {
 template <typename T> T *heap_array(std::initializer_list<T> items) {
     T *array = static_cast<T *>(std::malloc(items.size() * sizeof(T)));
     size_t i = 0;
-    for (T item : items)
+    for (T item : items) {
         array[i++] = item;
+    }
     return array;
 }
 
@@ -53,8 +54,9 @@ TEST(FreshDocument, HasEmptyTablesAndTheFiveEntities) {
     EXPECT_STREQ(doc->error_text, "");
     const char *expected[] = {"lt;",   "&#60;", "gt;",   "&#62;", "quot;",
                               "&#34;", "apos;", "&#39;", "amp;",  "&#38;"};
-    for (size_t i = 0; i < 10; ++i)
+    for (size_t i = 0; i < 10; ++i) {
         EXPECT_STREQ(doc->entities[i], expected[i]) << i;
+    }
     EXPECT_EQ(doc->entities[10], nullptr);
     EXPECT_EQ(check_tree(root), "");
     ezxml_free(root);

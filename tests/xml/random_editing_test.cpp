@@ -47,8 +47,9 @@ class Model {
 
     ~Model() {
         ezxml_free(root->real);
-        for (Node *top : detached)
+        for (Node *top : detached) {
             ezxml_free(top->real);
+        }
     }
 
     size_t pick(size_t n) { return rng() % n; }
@@ -56,24 +57,29 @@ class Model {
     // Live nodes in creation order, so that runs do not depend on addresses.
     std::vector<Node *> live_nodes() {
         std::vector<Node *> out;
-        for (auto &n : nodes)
-            if (live.count(n.get()))
+        for (auto &n : nodes) {
+            if (live.count(n.get())) {
                 out.push_back(n.get());
+            }
+        }
         return out;
     }
 
     static bool below(Node *n, Node *top) {
-        for (; n; n = n->linked ? n->parent : nullptr)
-            if (n == top)
+        for (; n; n = n->linked ? n->parent : nullptr) {
+            if (n == top) {
                 return true;
+            }
+        }
         return false;
     }
 
     static void place(Node *child, Node *parent, size_t offset) {
         auto &list = parent->children;
         auto at = list.begin();
-        while (at != list.end() && (*at)->offset <= offset)
+        while (at != list.end() && (*at)->offset <= offset) {
             ++at;
+        }
         list.insert(at, child);
         child->parent = parent;
         child->offset = offset;
@@ -99,8 +105,9 @@ class Model {
         case 1:
         case 2:
         case 3:
-            if (all.size() < 150)
+            if (all.size() < 150) {
                 return add_child(parent);
+            }
             return free_some();
         case 4:
             return cut(any);
@@ -120,9 +127,11 @@ class Model {
     }
 
     Node *first_detached() {
-        for (auto &n : nodes)
-            if (detached.count(n.get()))
+        for (auto &n : nodes) {
+            if (detached.count(n.get())) {
                 return n.get();
+            }
+        }
         return root;
     }
 
@@ -143,8 +152,9 @@ class Model {
         // A cut element is cut again even when its former parent is gone
         // (the library does not look at that parent).
         ASSERT_EQ(ezxml_cut(x->real), x->real);
-        if (x == root || !x->linked)
+        if (x == root || !x->linked) {
             return;
+        }
         unplace(x);
         detached.insert(x);
     }
@@ -160,19 +170,23 @@ class Model {
             return;
         }
         ASSERT_EQ(ezxml_insert(x->real, dest->real, offset), x->real);
-        if (x->linked)
+        if (x->linked) {
             unplace(x);
+        }
         detached.erase(x);
         place(x, dest, offset);
     }
 
     void free_some() {
-        if (detached.empty())
+        if (detached.empty()) {
             return;
+        }
         std::vector<Node *> tops;
-        for (auto &n : nodes)
-            if (detached.count(n.get()))
+        for (auto &n : nodes) {
+            if (detached.count(n.get())) {
                 tops.push_back(n.get());
+            }
+        }
         Node *top = tops[pick(tops.size())];
         ezxml_free(top->real);
         detached.erase(top);
@@ -181,8 +195,9 @@ class Model {
             Node *n = pending.back();
             pending.pop_back();
             live.erase(n);
-            for (Node *c : n->children)
+            for (Node *c : n->children) {
                 pending.push_back(c);
+            }
         }
     }
 
@@ -195,8 +210,9 @@ class Model {
         const char *given_value = removing ? nullptr
                                   : owning ? strdup(value.c_str())
                                            : value_literal(value);
-        if (owning)
+        if (owning) {
             ezxml_set_flag(e->real, EZXML_ARGS_OWNED);
+        }
 
         auto &pairs = e->attributes;
         auto found = std::find_if(pairs.begin(), pairs.end(),
@@ -212,12 +228,13 @@ class Model {
             return;
         }
         ASSERT_EQ(e->real->flags & EZXML_ARGS_OWNED, 0);
-        if (removing)
+        if (removing) {
             pairs.erase(found);
-        else if (found == pairs.end())
+        } else if (found == pairs.end()) {
             pairs.emplace_back(name, value);
-        else
+        } else {
             found->second = value;
+        }
     }
 
     void set_txt(Node *e) {
@@ -236,8 +253,9 @@ class Model {
 
     // Hands an element's name over to it: a heap copy replaces the shared one.
     void flag_name(Node *e) {
-        if (e == root || (e->real->flags & EZXML_NAME_OWNED))
+        if (e == root || (e->real->flags & EZXML_NAME_OWNED)) {
             return;
+        }
         // Only possible while the name is not shared with a lookup in flight;
         // replacing the pointer keeps every chain as it is.
         e->real->name = strdup(e->name.c_str());
@@ -245,15 +263,19 @@ class Model {
     }
 
     static const char *name_literal(const std::string &s) {
-        for (const char *n : attribute_names)
-            if (s == n)
+        for (const char *n : attribute_names) {
+            if (s == n) {
                 return n;
+            }
+        }
         return nullptr;
     }
     static const char *value_literal(const std::string &s) {
-        for (const char *v : values)
-            if (s == v)
+        for (const char *v : values) {
+            if (s == v) {
                 return v;
+            }
+        }
         return nullptr;
     }
 
@@ -266,63 +288,80 @@ class Model {
             ezxml *e = n->real;
             std::string where =
                 "element " + n->name + " (" + std::to_string(n->children.size()) + " children): ";
-            if (n->name != e->name)
+            if (n->name != e->name) {
                 return where + "name differs";
-            if (n->text != e->text)
+            }
+            if (n->text != e->text) {
                 return where + "text differs";
-            if (n != root && e->parent != n->parent->real)
+            }
+            if (n != root && e->parent != n->parent->real) {
                 return where + "parent differs";
-            if (n->linked && e->offset != n->offset)
+            }
+            if (n->linked && e->offset != n->offset) {
                 return where + "offset differs";
+            }
             ezxml *c = e->child;
             for (Node *m : n->children) {
-                if (c != m->real)
+                if (c != m->real) {
                     return where + "children differ";
+                }
                 c = c->ordered;
                 pending.push_back(m);
             }
-            if (c)
+            if (c) {
                 return where + "more children than expected";
+            }
             for (const char *name : names) {
                 Node *first = nullptr;
                 size_t count = 0;
-                for (Node *m : n->children)
-                    if (m->name == name && !count++)
+                for (Node *m : n->children) {
+                    if (m->name == name && !count++) {
                         first = m;
+                    }
+                }
                 ezxml *found = ezxml_child(e, name);
-                if (found != (first ? first->real : nullptr))
+                if (found != (first ? first->real : nullptr)) {
                     return where + "child lookup differs";
-                if (count && ezxml_idx(found, static_cast<int>(count)) != nullptr)
+                }
+                if (count && ezxml_idx(found, static_cast<int>(count)) != nullptr) {
                     return where + "same-name chain too long";
-                if (count && !ezxml_idx(found, static_cast<int>(count - 1)))
+                }
+                if (count && !ezxml_idx(found, static_cast<int>(count - 1))) {
                     return where + "same-name chain too short";
+                }
             }
             std::string list = check_attribute_list(e->attributes);
-            if (!list.empty())
+            if (!list.empty()) {
                 return where + list;
+            }
             size_t i = 0;
             for (const auto &[name, value] : n->attributes) {
                 if (!e->attributes[2 * i] || name != e->attributes[2 * i] ||
-                    value != e->attributes[2 * i + 1])
+                    value != e->attributes[2 * i + 1]) {
                     return where + "attribute " + name + " differs";
+                }
                 ++i;
             }
-            if (e->attributes[2 * i])
+            if (e->attributes[2 * i]) {
                 return where + "more attributes than expected";
+            }
         }
         return "";
     }
 
     std::string check() {
         std::string problem = check_chains(root->real);
-        if (problem.empty())
+        if (problem.empty()) {
             problem = compare(root);
+        }
         for (Node *top : detached) {
-            if (!problem.empty())
+            if (!problem.empty()) {
                 break;
+            }
             problem = check_detached(top->real);
-            if (problem.empty())
+            if (problem.empty()) {
                 problem = compare(top);
+            }
         }
         return problem;
     }
@@ -340,8 +379,9 @@ TEST_P(RandomEditing, ModelAndInvariantsHoldAfterEveryStep) {
     Model model(GetParam());
     for (int i = 0; i < 3000; ++i) {
         model.step();
-        if (HasFatalFailure())
+        if (HasFatalFailure()) {
             FAIL() << "at step " << i;
+        }
         std::string problem = model.check();
         ASSERT_EQ(problem, "") << "seed " << GetParam() << ", step " << i;
     }

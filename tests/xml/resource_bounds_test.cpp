@@ -51,16 +51,19 @@ heap_counts heap;
 namespace {
 
 void taken(void *p) {
-    if (!p)
+    if (!p) {
         return;
+    }
     heap.in_use += static_cast<long long>(malloc_usable_size(p));
-    if (heap.in_use > heap.peak)
+    if (heap.in_use > heap.peak) {
         heap.peak = heap.in_use;
+    }
 }
 
 void given_back(void *p) {
-    if (p)
+    if (p) {
         heap.in_use -= static_cast<long long>(malloc_usable_size(p));
+    }
 }
 
 } // namespace
@@ -120,8 +123,9 @@ size_t count_elements(const ezxml *root) {
         const ezxml *e = pending.back();
         pending.pop_back();
         ++n;
-        for (const ezxml *c = e->child; c; c = c->ordered)
+        for (const ezxml *c = e->child; c; c = c->ordered) {
             pending.push_back(c);
+        }
     }
     return n;
 }
@@ -157,8 +161,9 @@ class ResourceBounds : public ::testing::TestWithParam<shape> {};
 // and at 10 MiB alike: a cost that grew faster than the input would break
 // the bound at the larger size.
 TEST_P(ResourceBounds, HeapGrowsInProportionToTheInput) {
-    if (!COUNTING_HEAP)
+    if (!COUNTING_HEAP) {
         GTEST_SKIP() << "the sanitizer owns the allocator";
+    }
     constexpr long long bytes_per_input_byte = 48;
     cost small = measure(GetParam(), mebibyte, true);
     cost large = measure(GetParam(), 10 * mebibyte, false);
@@ -184,8 +189,9 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ResourceBounds, ::testing::ValuesIn(scaling::al
 // attribute list of a million pairs, a text gathered from a million runs,
 // a text into which three million references expand.
 TEST(ResourceBoundsGrowth, ReallocationsAreLogarithmic) {
-    if (!COUNTING_HEAP)
+    if (!COUNTING_HEAP) {
         GTEST_SKIP() << "the sanitizer owns the allocator";
+    }
     for (shape s : {shape::many_attributes, shape::interrupted_text, shape::growing_references,
                     shape::huge_text}) {
         cost c = measure(s, 10 * mebibyte, false);
@@ -217,8 +223,9 @@ TEST(ResourceBoundsShapes, DocumentsParseIntoTheirTrees) {
             break;
         case shape::many_attributes: {
             size_t pairs = 0;
-            while (doc->attributes[2 * pairs])
+            while (doc->attributes[2 * pairs]) {
                 ++pairs;
+            }
             EXPECT_GT(pairs, size / 12);
             break;
         }
@@ -251,14 +258,16 @@ TEST(ResourceBoundsShapes, IndexedEntityLookupsAgreeWithTheListScan) {
         int declarations = static_cast<int>(random() % 8);
         for (int i = 0; i < declarations; ++i) {
             std::string value;
-            for (int k = static_cast<int>(random() % 4); k > 0; --k)
+            for (int k = static_cast<int>(random() % 4); k > 0; --k) {
                 value += random() % 2 ? "&" + names[random() % names.size()] + ";" : "t";
+            }
             dtd += "<!ENTITY " + names[random() % names.size()] + " \"" + value + "\">";
         }
         dtd += "]>";
         std::string refs;
-        for (int k = static_cast<int>(random() % 6); k >= 0; --k)
+        for (int k = static_cast<int>(random() % 6); k >= 0; --k) {
             refs += random() % 3 ? "&" + names[random() % names.size()] + ";" : " &a;b; ";
+        }
         std::string text = dtd + "<r>" + refs + "</r>";
         ezxml *doc = ezxml_parse_str(text.data(), text.size());
         if (ezxml_error(doc)[0] == '\0') {
@@ -267,8 +276,9 @@ TEST(ResourceBoundsShapes, IndexedEntityLookupsAgreeWithTheListScan) {
             char *scanned = ezxml_decode(copy.data(), d->entities, '&');
             EXPECT_STREQ(doc->text, scanned) << text;
             ++compared;
-            if (scanned != copy.data())
+            if (scanned != copy.data()) {
                 free(scanned);
+            }
         } else {
             // Only a circular declaration may fail, and the list scan must
             // call the same declaration circular.
@@ -299,8 +309,9 @@ TEST(ResourceBoundsShapes, IndexedDeclarationLookupsAgreeWithTheDeclarations) {
         int declarations = static_cast<int>(random() % 3 ? random() % 6 : 20 + random() % 10);
         for (int i = 0; i < declarations; ++i) {
             std::string element = elements[random() % elements.size()];
-            if (declarations > 8)
+            if (declarations > 8) {
                 element += std::to_string(i);
+            }
             dtd += "<!ATTLIST " + element;
             for (int k = 1 + static_cast<int>(random() % 3); k > 0; --k) {
                 std::string attribute = attributes[random() % attributes.size()];
@@ -311,16 +322,18 @@ TEST(ResourceBoundsShapes, IndexedDeclarationLookupsAgreeWithTheDeclarations) {
                        (with_default ? " \"" + value + "\"" : " #IMPLIED");
                 // A CDATA attribute without a default reads as if it were
                 // not declared, and is not entered at all.
-                if (tokens || with_default)
+                if (tokens || with_default) {
                     first.emplace(std::make_pair(element, attribute),
                                   std::make_pair(tokens, with_default ? value : ""));
+                }
             }
             dtd += ">";
         }
         dtd += "]>";
         std::string body = "<r>";
-        for (const std::string &element : elements)
+        for (const std::string &element : elements) {
             body += "<" + element + " a='  x  y ' c=' z '/>";
+        }
         body += "</r>";
         std::string text = dtd + body;
         ezxml *doc = ezxml_parse_str(text.data(), text.size());
@@ -415,8 +428,9 @@ constexpr size_t daemon_budget = 24 * mebibyte;
 // budget with its error, without the heap ever holding more than the budget.
 TEST_F(BoundedParse, HostileDocumentsEndAtTheBudget) {
     std::string bomb = "<!DOCTYPE r [<!ENTITY big \"" + std::string(8000, 'x') + "\">]><r>";
-    while (bomb.size() + 10 < 8 * mebibyte)
+    while (bomb.size() + 10 < 8 * mebibyte) {
         bomb += "&big;";
+    }
     bomb += "</r>";
     const std::vector<std::pair<const char *, std::string>> documents = {
         {"empty tags", scaling::document(shape::siblings_same_name, 8 * mebibyte)},
@@ -442,8 +456,9 @@ TEST_F(BoundedParse, HostileDocumentsEndAtTheBudget) {
 
 TEST_F(BoundedParse, PartialTreeOfEmptyTagsIsSoundAndFreesCleanly) {
     std::string text = "<r>";
-    while (text.size() + 4 < 8 * mebibyte)
+    while (text.size() + 4 < 8 * mebibyte) {
         text += "<a/>";
+    }
     text += "</r>";
     std::string path = write_file(text);
     long long before = heap.in_use;
@@ -510,8 +525,9 @@ TEST_F(BoundedParse, TheBoundaryIsExact) {
                            "<s name='y'/><t><![CDATA[raw]]><u/>more</t><?pi after?></r>\n";
     // The same document in UTF-16: its copy in UTF-8 is charged too.
     std::string utf16 = "\xFF\xFE";
-    for (char c : document)
+    for (char c : document) {
         utf16 += std::string{c, '\0'};
+    }
     for (const std::string &text : {document, inputs::provisioning(4096), utf16}) {
         std::string path = write_file(text);
         ezxml *reference = ezxml_parse_file(path.c_str());
@@ -548,8 +564,9 @@ TEST_F(BoundedParse, ReferencesToALongEntityStopBeforeTheirMemoryDoes) {
     // 20,000 references to 8000 bytes: 160 MB when expanded. The document's
     // expansion budget stops it within a few MiB of memory.
     std::string text = "<!DOCTYPE r [<!ENTITY big \"" + std::string(8000, 'x') + "\">]><r>";
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 20000; ++i) {
         text += "<t>&big;</t>";
+    }
     text += "</r>";
     bounded b = parse_within(write_file(text), 4 * mebibyte);
     ASSERT_NE(b.root, nullptr);

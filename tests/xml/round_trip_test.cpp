@@ -17,17 +17,20 @@ namespace {
 
 std::string without_line_feeds(const char *s) {
     std::string out;
-    for (; *s; ++s)
-        if (*s != '\n')
+    for (; *s; ++s) {
+        if (*s != '\n') {
             out += *s;
+        }
+    }
     return out;
 }
 
 // Where offset lies in text once its line feeds are gone.
 size_t offset_without_line_feeds(const char *text, size_t offset) {
     size_t n = 0;
-    for (size_t i = 0; i < offset && text[i]; ++i)
+    for (size_t i = 0; i < offset && text[i]; ++i) {
         n += text[i] != '\n';
+    }
     return n;
 }
 
@@ -45,8 +48,9 @@ std::string serialise(ezxml *e) {
 
 std::vector<std::string> instruction_contents(ezxml *root, const char *target) {
     std::vector<std::string> out;
-    for (const char **p = ezxml_pi(root, target); *p; ++p)
+    for (const char **p = ezxml_pi(root, target); *p; ++p) {
         out.push_back(*p);
+    }
     return out;
 }
 
@@ -63,8 +67,9 @@ round_trip parse_write_parse(const std::string &text) {
     round_trip result;
     parsed_document first(text);
     result.problem = first.error() + check_tree(first.root);
-    if (!result.problem.empty())
+    if (!result.problem.empty()) {
         return result;
+    }
     result.written = serialise(first.root);
     parsed_document second(result.written);
     result.problem = second.error() + check_tree(second.root);
@@ -172,8 +177,9 @@ struct Generator {
             return ">";
         default: {
             std::string word;
-            for (size_t n = 1 + below(6); n; --n)
+            for (size_t n = 1 + below(6); n; --n) {
                 word += static_cast<char>('a' + below(26));
+            }
             return word;
         }
         }
@@ -181,8 +187,9 @@ struct Generator {
 
     std::string text(bool attribute, char quote = '"') {
         std::string out;
-        for (size_t n = below(5); n; --n)
+        for (size_t n = below(5); n; --n) {
             out += text_piece(attribute, quote);
+        }
         return out;
     }
 
@@ -193,16 +200,19 @@ struct Generator {
         for (size_t n = below(4); n; --n) {
             std::string attribute = "at" + std::to_string(below(6));
             bool repeated = false;
-            for (const std::string &u : used)
+            for (const std::string &u : used) {
                 repeated = repeated || u == attribute;
-            if (repeated)
+            }
+            if (repeated) {
                 continue;
+            }
             used.push_back(attribute);
             char quote = chance(50) ? '"' : '\'';
             out += " " + attribute + "=" + quote + text(true, quote) + quote;
         }
-        if (depth > 6 || (depth > 0 && chance(15)))
+        if (depth > 6 || (depth > 0 && chance(15))) {
             return out + "/>";
+        }
         out += ">";
         for (size_t n = 1 + below(5); n; --n) {
             switch (below(7)) {
@@ -230,13 +240,16 @@ struct Generator {
 
     std::string document() {
         std::string out;
-        if (chance(50))
+        if (chance(50)) {
             out += "<?xml version=\"1.0\"?>\n";
-        if (chance(30))
+        }
+        if (chance(30)) {
             out += "<?t before?>";
+        }
         out += element(0);
-        if (chance(30))
+        if (chance(30)) {
             out += "<?t after?>";
+        }
         return out;
     }
 };
@@ -248,8 +261,9 @@ size_t count_elements(const ezxml *root) {
         const ezxml *e = stack.back();
         stack.pop_back();
         ++n;
-        for (const ezxml *c = e->child; c; c = c->ordered)
+        for (const ezxml *c = e->child; c; c = c->ordered) {
             stack.push_back(c);
+        }
     }
     return n;
 }
@@ -279,11 +293,13 @@ TEST(RoundTrip, AMillionDeepDocument) {
     constexpr size_t depth = 1000000;
     std::string text;
     text.reserve(depth * 7 + 8);
-    for (size_t i = 0; i < depth; ++i)
+    for (size_t i = 0; i < depth; ++i) {
         text += "<e>";
+    }
     text += "leaf";
-    for (size_t i = 0; i < depth; ++i)
+    for (size_t i = 0; i < depth; ++i) {
         text += "</e>";
+    }
     parsed_document first(text);
     ASSERT_EQ(first.error(), "");
     std::string written = serialise(first.root);
@@ -292,8 +308,9 @@ TEST(RoundTrip, AMillionDeepDocument) {
     ASSERT_EQ(second.error(), "");
     size_t levels = 0;
     const ezxml *e = second.root;
-    for (; e->child; e = e->child)
+    for (; e->child; e = e->child) {
         ++levels;
+    }
     EXPECT_EQ(levels + 1, depth);
     EXPECT_STREQ(e->text, "leaf");
 }

@@ -42,8 +42,9 @@ bool member(char c, char_class set) {
 // What the searches must return: the first position from p that holds a
 // member, or end; a NUL before end is no member.
 char *first_member(char *p, char *end, char_class set) {
-    while (p < end && !member(*p, set))
+    while (p < end && !member(*p, set)) {
         ++p;
+    }
     return p;
 }
 
@@ -97,14 +98,16 @@ TEST(ScannerSearch, RandomBuffersStopWhereAPlainLoopStops) {
             size_t length = r.below(90);
             std::string text;
             for (size_t i = 0; i < length; ++i) {
-                if (r.below(4) == 0)
+                if (r.below(4) == 0) {
                     text += static_cast<char>(r.below(256));
-                else if (r.below(8) == 0)
+                } else if (r.below(8) == 0) {
                     text += 'q'; // runs without any member, for the blocks
-                else
+                } else {
                     text += common[r.below(static_cast<uint32_t>(common.size()))];
-                if (r.below(3) == 0) // long stretches of a non-member
+                }
+                if (r.below(3) == 0) { // long stretches of a non-member
                     text += std::string(r.below(40), 'm');
+                }
             }
             expect_same_stops(text, named, "random");
         }
@@ -116,9 +119,11 @@ TEST(ScannerSearch, StopsAtEveryOffsetOfTheBlock) {
         char_class set = named.set;
         // One member of the set and one byte of each listed range edge.
         std::vector<char> stops;
-        for (int c = 1; c < 256; ++c)
-            if (member(static_cast<char>(c), set))
+        for (int c = 1; c < 256; ++c) {
+            if (member(static_cast<char>(c), set)) {
                 stops.push_back(static_cast<char>(c));
+            }
+        }
         ASSERT_FALSE(stops.empty()) << named.name;
         for (char stop : {stops.front(), stops.back()}) {
             for (size_t at = 0; at < 64; ++at) {

@@ -76,8 +76,9 @@ TEST(Escaping, TheBufferGrowsAndKeepsWhatItHeld) {
     EXPECT_GE(out.capacity, 50001u);
     EXPECT_EQ(out.capacity % 8192, 0u);
     std::string expected;
-    for (int i = 0; i < 10000; ++i)
+    for (int i = 0; i < 10000; ++i) {
         expected += "&amp;";
+    }
     EXPECT_EQ(out.text(), expected);
 }
 
@@ -144,10 +145,12 @@ TEST(Attributes, ManyOnOneTagKeepTheFirstOfEachName) {
     constexpr size_t names = 50000;
     std::vector<std::string> strings;
     strings.reserve(4 * names);
-    for (size_t i = 0; i < names; ++i)
+    for (size_t i = 0; i < names; ++i) {
         strings.push_back("a" + std::to_string(i));
-    for (size_t i = 0; i < names; ++i)
+    }
+    for (size_t i = 0; i < names; ++i) {
         strings.push_back("v" + std::to_string(i));
+    }
     std::string late = "late";
 
     ezxml *root = ezxml_new("r");
@@ -166,15 +169,17 @@ TEST(Attributes, ManyOnOneTagKeepTheFirstOfEachName) {
 
     // Defaults: d0..d(n-1), each twice, and every own name once more.
     std::vector<std::string> declared;
-    for (size_t i = 0; i < names; ++i)
+    for (size_t i = 0; i < names; ++i) {
         declared.push_back("d" + std::to_string(i));
+    }
     std::vector<char *> triples{lit("r")};
-    for (int round = 0; round < 2; ++round)
+    for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < names; ++i) {
             triples.push_back(declared[i].data());
             triples.push_back(round == 0 ? lit("dv") : lit("again"));
             triples.push_back(lit(" "));
         }
+    }
     for (size_t i = 0; i < names; ++i) {
         triples.push_back(strings[i].data());
         triples.push_back(lit("default"));
@@ -186,10 +191,12 @@ TEST(Attributes, ManyOnOneTagKeepTheFirstOfEachName) {
     Output out;
     ezxml_toxml_r(root, &out.buffer, &out.length, &out.capacity, 0, table);
     std::string expected = "\n<r";
-    for (size_t i = 0; i < names; ++i)
+    for (size_t i = 0; i < names; ++i) {
         expected += " a" + std::to_string(i) + "=\"v" + std::to_string(i) + "\"";
-    for (size_t i = 0; i < names; ++i)
+    }
+    for (size_t i = 0; i < names; ++i) {
         expected += " d" + std::to_string(i) + "=\"dv\"";
+    }
     expected += "></r>\n";
     EXPECT_EQ(out.text(), expected);
     ezxml_free(root);
@@ -263,11 +270,13 @@ TEST(Output, LongerThanOneStepComesOutWhole) {
     std::string long_text(20000, 'x');
     ezxml *root = ezxml_new("r");
     ezxml_set_txt(root, long_text.c_str());
-    for (int i = 0; i < 500; ++i)
+    for (int i = 0; i < 500; ++i) {
         ezxml_add_child(root, "child", 20000);
+    }
     std::string expected = "\n<r>" + long_text;
-    for (int i = 0; i < 500; ++i)
+    for (int i = 0; i < 500; ++i) {
         expected += "\n<child></child>\n";
+    }
     expected += "</r>\n";
     char *s = ezxml_toxml(root);
     ASSERT_NE(s, nullptr);
@@ -283,8 +292,9 @@ TEST(Output, AMillionDeepTreeIsWrittenWithoutRecursion) {
     constexpr int depth = 1000000;
     ezxml *root = ezxml_new("e");
     ezxml *e = root;
-    for (int i = 1; i < depth; ++i)
+    for (int i = 1; i < depth; ++i) {
         e = ezxml_add_child(e, "e", 0);
+    }
     ezxml_set_txt(e, "leaf");
     char *s = ezxml_toxml(root);
     ASSERT_NE(s, nullptr);

@@ -19,8 +19,9 @@ void expect_no_attributes(const ezxml *root) {
         const ezxml *e = pending.back();
         pending.pop_back();
         EXPECT_EQ(e->attributes, EZXML_NIL) << e->name;
-        for (const ezxml *c = e->child; c; c = c->ordered)
+        for (const ezxml *c = e->child; c; c = c->ordered) {
             pending.push_back(c);
+        }
     }
 }
 

@@ -116,8 +116,9 @@ TEST(Utf16Conversion, OutputGrowsBeyondTheInputSize) {
     conversion c;
     convert(c, utf16(text, true));
     ASSERT_EQ(c.length, 60000u);
-    for (size_t i = 0; i < c.length; i += 3)
+    for (size_t i = 0; i < c.length; i += 3) {
         ASSERT_EQ(c.output().substr(i, 3), "\xE2\x82\xAC") << i;
+    }
 }
 
 TEST(Utf16Conversion, OtherInputIsLeftAlone) {

@@ -18,20 +18,23 @@ long live_blocks = 0;
 
 bool allocation_fails() {
     ++allocations_seen;
-    if (allocations_left < 0)
+    if (allocations_left < 0) {
         return false;
+    }
     if (allocations_left > 0) {
         --allocations_left;
         return false;
     }
-    if (fail_only_once)
+    if (fail_only_once) {
         allocations_left = -1;
+    }
     return true;
 }
 
 void *counted(void *block) {
-    if (block)
+    if (block) {
         ++live_blocks;
+    }
     return block;
 }
 } // namespace
@@ -43,18 +46,22 @@ extern "C" void *calloc(size_t count, size_t size) {
     return allocation_fails() ? nullptr : counted(__libc_calloc(count, size));
 }
 extern "C" void *realloc(void *block, size_t size) {
-    if (allocation_fails())
+    if (allocation_fails()) {
         return nullptr;
+    }
     void *moved = __libc_realloc(block, size);
-    if (!block)
+    if (!block) {
         return counted(moved);
-    if (!moved && size == 0)
+    }
+    if (!moved && size == 0) {
         --live_blocks; // the C library freed the block
+    }
     return moved;
 }
 extern "C" void free(void *block) {
-    if (block)
+    if (block) {
         --live_blocks;
+    }
     __libc_free(block);
 }
 

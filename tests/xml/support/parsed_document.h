@@ -19,8 +19,9 @@ struct parsed_document {
         // A buffer of the exact length, so that reading past it is caught.
         char *data = buffer.empty() ? nullptr : buffer.data();
         static char none[1];
-        if (!data)
+        if (!data) {
             data = none;
+        }
         root = kind == parser_kind::full ? ezxml_parse_str(data, buffer.size())
                                          : ezxml_tag_list(data, buffer.size());
     }
@@ -76,10 +77,12 @@ inline std::string describe(const ezxml *root, const text_view &view = {}) {
         out += "\"@" + std::to_string(offset) + "[";
         stack.push_back({e, true});
         std::vector<const ezxml *> children;
-        for (const ezxml *c = e->child; c; c = c->ordered)
+        for (const ezxml *c = e->child; c; c = c->ordered) {
             children.push_back(c);
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
+        }
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
             stack.push_back({*it, false});
+        }
     }
     return out;
 }
