@@ -32,7 +32,7 @@ constexpr size_t expansion_allowance = 8192;
 // Each entity of the list is looked at once, so the answer costs time linear
 // in the texts that can be reached, however they nest. When no memory can be
 // had for the walk the answer is "reaches", the safe side for a guard.
-// With an index of list (see entity_index.h), lookups do not scan the list.
+// With an index of list (see indexes.h), lookups do not scan the list.
 bool entity_reaches(const char *name, const char *value, char **list, char marker,
                     entity_index *index = nullptr);
 
