@@ -113,10 +113,11 @@ inline bool starts_with(const char *text, const char *prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// The UTF-8 form of v (1 to 0x7FFFFFFF) at out, up to utf8_longest bytes,
-// by the rule of the original library (which neither refuses surrogates nor
-// values above U+10FFFF): b continuation bytes for a value of n significant
-// bits, b = (n - 2) / 5. Returns the number of bytes written.
+// The UTF-8 form of v (1 to 0x7FFFFFFF) at out, up to utf8_longest bytes:
+// b continuation bytes for a value of n significant bits, b = (n - 2) / 5.
+// Surrogates and values above U+10FFFF are encoded like any other, as
+// documents and callers have always had them. Returns the number of bytes
+// written.
 constexpr size_t utf8_longest = 6;
 
 inline size_t utf8_encode(uint32_t v, char *out) {
