@@ -13,9 +13,13 @@ import re
 import shutil
 import stat
 import subprocess
+import sys
 import tarfile
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir))
+import elf_facts  # noqa: E402
 
 PACKAGES_DIR = os.environ.get("PACKAGES_DIR", "")
 ARCHES = os.environ.get("ARCHES", "").split()
@@ -72,10 +76,6 @@ def relations(text):
 
 def dynamic_section(path):
     return run("readelf", "-d", "-W", path).stdout
-
-
-def needed_libraries(path):
-    return set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^]]+)\]", dynamic_section(path)))
 
 
 class PackageCase(unittest.TestCase):
@@ -153,7 +153,7 @@ class PackageCase(unittest.TestCase):
                     # canary __stack_chk_guard from the dynamic loader, which
                     # is part of the C library's package.
                     needed.add("ld-linux-armhf.so.3")
-                self.assertEqual(needed_libraries(path), needed)
+                self.assertEqual(set(elf_facts.needed_libraries("readelf", path)), needed)
                 # The libraries are on the loader's own path; a run path
                 # would let a program load them from elsewhere.
                 self.assertNotRegex(dynamic_section(path), r"\((RPATH|RUNPATH)\)")
